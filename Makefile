@@ -1,0 +1,39 @@
+# Every target sets itself up on a fresh Debian machine: missing packages are
+# installed first (we run as root; elsewhere sudo is used).
+SHELL := /bin/bash
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= $(shell nproc)
+
+# Build and test tools, all from Debian.
+PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev python3
+
+.PHONY: all deps build asan test demo clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh $(PACKAGES)
+
+# Release build with GCC, warnings as errors.
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Debug build with Clang under AddressSanitizer (LeakSanitizer included) and
+# UndefinedBehaviorSanitizer; every test runs here too.
+asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVUSK_SANITIZE=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+test: build asan
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+demo: build
+	@tools/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
