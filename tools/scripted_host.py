@@ -101,8 +101,9 @@ class PluginPipe:
         self.proc.stdin.flush()
 
     def close_input(self):
-        if not self.proc.stdin.closed:
+        if self.proc.stdin:
             self.proc.stdin.close()
+            self.proc.stdin = None  # communicate() must not flush it
 
     def read_message(self, timeout=10.0):
         """The next complete message from the plugin, or None when its output

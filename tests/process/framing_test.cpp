@@ -1,12 +1,16 @@
 // The framing test, the command line and the exit texts, in process.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "os_aware/plugin/command_line.h"
 #include "os_aware/plugin/exit_status.h"
 #include "os_aware/plugin/framing.h"
+#include "shared/event_log.h"
 
 TEST(IsCompleteObject, BalancedObjectsAfterBlanksTabsAndNewlines) {
   EXPECT_TRUE(IsCompleteObject("{}"));
@@ -82,8 +86,42 @@ TEST(CommandLine, IgnoreErrorWithoutAFileIsASyntaxError) {
   EXPECT_EQ(Parse({"-ignore_error"}).action, CommandAction::SyntaxError);
 }
 
-TEST(ExitText, OneTextPerReasonAsRecorded) {
-  EXPECT_STREQ(ExitText(ExitReason::AfterExitCommand), "Exit with %d (after Exit cmd) ");
-  EXPECT_STREQ(ExitText(ExitReason::SyntaxError), "Exit with 1 (syntaxError %d)");
-  EXPECT_EQ(ExitWith(ExitReason::InvalidRequest, 5), 5);
+namespace {
+
+// The last line of a dump of this thread's event log, without its time stamp.
+std::string LastLoggedLine() {
+  std::filesystem::path directory =
+      std::filesystem::temp_directory_path() / ("vusk_exit_text_" + std::to_string(getpid()));
+  std::filesystem::create_directories(directory);
+  EXPECT_TRUE(EventLogDumpToDirectory(directory.c_str()));
+  std::string line, last;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    std::ifstream in(entry.path());
+    while (std::getline(in, line)) last = line;
+  }
+  std::filesystem::remove_all(directory);
+  return last.size() > 27 ? last.substr(27) : last;
+}
+
+}  // namespace
+
+TEST(ExitWith, RecordsTheReasonUnderInfoAndReturnsTheStatus) {
+  struct Case {
+    ExitReason reason;
+    int status;
+    const char* line;
+  };
+  const Case cases[] = {
+      {ExitReason::Help, 0, "VUSK__Info \"Exit with 0 (help)\""},
+      {ExitReason::SyntaxError, 1, "VUSK__Info \"Exit with 1 (syntaxError 1)\""},
+      {ExitReason::InvalidRequest, 5, "VUSK__Info \"Exit with 5 (invalid request)\""},
+      {ExitReason::InvalidResponse, 2, "VUSK__Info \"Exit with 2 (invalid response)\""},
+      {ExitReason::SendFailed, 3, "VUSK__Info \"Exit with 3 (failed to send response)\""},
+      {ExitReason::AfterExitCommand, 0, "VUSK__Info \"Exit with 0 (after Exit cmd) \""},
+      {ExitReason::FromPlayback, 4, "VUSK__Info \"Exit with 4 (from playback)\""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExitWith(c.reason, c.status), c.status);
+    EXPECT_EQ(LastLoggedLine(), c.line);
+  }
 }
