@@ -39,6 +39,7 @@ constexpr unsigned kLastDigitCutoff = 5;                     // UINT64_MAX % 10
 constexpr uint64_t kMostNegativeMagnitude = static_cast<uint64_t>(INT64_MAX) + 1;
 
 __attribute__((format(printf, 2, 3))) void AddError(JsonParser* parser, const char* format, ...) {
+  if (parser->error.size() >= kJsonMaxErrorText) return;
   if (!parser->error.empty()) parser->error += '\n';
   parser->error += "Error: ";
   va_list args;
