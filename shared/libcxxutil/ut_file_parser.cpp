@@ -104,6 +104,7 @@ class Parser {
   bool ParseValue(const std::string& name, bool add);
   bool ParseScalar(const std::string& name, std::string token, bool add);
   bool ParseList(const std::string& name, bool add);
+  bool ReadElements(std::string token, bool ints, std::vector<int32_t>* numbers, std::vector<std::string>* texts);
   bool IntElement(std::string token, bool first, int32_t* value);
   void StoreIntList(const std::string& name, bool add, const std::vector<int32_t>& values);
   void StoreStrList(const std::string& name, bool add, const std::vector<std::string>& values);
@@ -255,16 +256,24 @@ bool Parser::IntElement(std::string token, bool first, int32_t* value) {
 }
 
 // "{" has been taken. Elements follow "," on the same line; the "," and the
-// closing "}" may stand on later lines. The list is stored once it is whole.
+// closing "}" may stand on later lines. The elements read before an error
+// are stored all the same, as everything else parsed before it.
 bool Parser::ParseList(const std::string& name, bool add) {
   if (reader_.at_eol()) return Fail("unexpected end of line");
   std::string token = Next();
   bool ints = db_->int_lists && token[0] != '"';
   std::vector<int32_t> numbers;
   std::vector<std::string> texts;
+  bool ok = ReadElements(token, ints, &numbers, &texts);
+  if (ints && !numbers.empty()) StoreIntList(name, add, numbers);
+  if (!ints && !texts.empty()) StoreStrList(name, add, texts);
+  return ok;
+}
+
+bool Parser::ReadElements(std::string token, bool ints, std::vector<int32_t>* numbers, std::vector<std::string>* texts) {
   for (bool first = true;; first = false) {
     if (!first) {
-      if (reader_.accept("}")) break;
+      if (reader_.accept("}")) return true;
       if (!reader_.accept(",")) return Fail("expected '}'");
       if (reader_.at_eol()) return Fail("unexpected end of line");
       token = Next();
@@ -272,17 +281,12 @@ bool Parser::ParseList(const std::string& name, bool add) {
     if (ints) {
       int32_t value = 0;
       if (!IntElement(token, first, &value)) return false;
-      numbers.push_back(value);
+      numbers->push_back(value);
     } else {
       if (token[0] != '"') return Fail("expected a string");
-      texts.push_back(ut_unquote(token.data(), token.size()));
+      texts->push_back(ut_unquote(token.data(), token.size()));
     }
   }
-  if (ints)
-    StoreIntList(name, add, numbers);
-  else
-    StoreStrList(name, add, texts);
-  return true;
 }
 
 void Parser::StoreIntList(const std::string& name, bool add, const std::vector<int32_t>& values) {

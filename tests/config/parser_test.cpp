@@ -193,6 +193,7 @@ TEST_F(ParserTest, IntListErrors) {
   EXPECT_EQ(messages.texts(), Texts{Where(1) + "unexpected end of line"});
   messages.clear();
   EXPECT_FALSE(Load("l = { 1\n"));
+  EXPECT_EQ(IntList(find_int32_list(db.root, "l")), std::vector<int32_t>{1});  // read before the error
   EXPECT_EQ(messages.texts(), Texts{"\"" + path + "\", At end of source: parse error: expected '}'"});
 }
 

@@ -130,6 +130,9 @@ TEST_F(ReaderTest, ConditionFunctions) {
                      "%if fileexists(\"${__DIR__}/main.odb\") && !file_exists(\"${__DIR__}/nope.odb\")\nf\n%endif\n"),
             (Texts{"a", "|", "b", "|", "c", "|", "d", "|", "e", "|", "f", "|"}));
   EXPECT_TRUE(messages.all().empty());
+  TokensOf("%if defined A\n%endif\n");
+  EXPECT_EQ(messages.texts(), Texts{"macro not defined(defined) ..."});
+  messages.clear();
   TokensOf("%if defined(A, B) || streq(A) || nosuch(1) || streq(NOPE, x)\n%endif\n"
            "%if 1 || defined(A, B) || nosuch(1)\n%endif\n");
   EXPECT_EQ(messages.texts(), (Texts{"too many arguments defined", "too few arguments streq", "unknown function: nosuch",
@@ -152,8 +155,9 @@ TEST_F(ReaderTest, IncludesResolveAgainstTheIncludingFile) {
 
 TEST_F(ReaderTest, IncludeNamesAndMissingFiles) {
   dir.Write("y", "y\n");
-  EXPECT_EQ(TokensOf("%include \"\"\n%include\n%include \"y\"\n%include \"missing.odb\"\nend\n"),
-            (Texts{"y", "|", "end", "|"}));
+  dir.Write("z", "z\n");
+  EXPECT_EQ(TokensOf("%include \"\"\n%include\n%include \"y\"\n%include \"missing.odb\"\n%include \"q <z>\nend\n"),
+            (Texts{"y", "|", "z", "|", "end", "|"}));
   std::string where = "\"" + Main() + "\", line 4: error: ";
   EXPECT_EQ(messages.texts(), (Texts{"illegal directive: \"%include \"\"\"", "illegal directive: \"%include\"",
                                      where + "could not open \"" + dir.path() + "/missing.odb\" "}));
