@@ -109,8 +109,9 @@ struct attr_database {
 
 // ---- Database ----------------------------------------------------------------
 
-// Makes an empty tree named name and defines the predefined macros. callbacks
-// may be null; with owns_callbacks the database frees them (PortFree).
+// Makes an empty tree named name and defines the predefined macros (on a new
+// or destroyed database). callbacks may be null; with owns_callbacks the
+// database frees them (PortFree).
 void attr_database_init(attr_database* db, const char* name, file_parser_callbacks* callbacks, bool owns_callbacks);
 void attr_database_set_int_lists(attr_database* db, bool on);
 void attr_database_set_raw_values(attr_database* db, bool on);

@@ -225,6 +225,26 @@ TEST_F(ReaderTest, TokensGrowBeyondTheInitialBuffer) {
   EXPECT_GT(tokens[0].size(), kTokenBufferMinCapacity);
 }
 
+TEST_F(ReaderTest, RawModeKeepsHashAndPercent) {
+  dir.Write("main.odb", "a b\n%define X 1\n# not a comment\n%ifdef X\n");
+  source_reader reader(&database_macros, nullptr, nullptr);
+  ASSERT_TRUE(reader.open(Main().c_str()));
+  EXPECT_STREQ(reader.next_token(), "a");
+  EXPECT_FALSE(reader.enter_raw_mode());
+  reader.skip_to_eol();
+  EXPECT_TRUE(reader.enter_raw_mode());
+  EXPECT_FALSE(reader.enter_raw_mode());
+  Texts tokens;
+  while (const char* token = reader.next_token()) tokens.emplace_back(token);
+  EXPECT_TRUE(reader.leave_raw_mode());
+  EXPECT_FALSE(reader.leave_raw_mode());
+  EXPECT_EQ(tokens, (Texts{"%", "define", "X", "1", "#", "not", "a", "comment", "%", "ifdef", "X"}));
+  std::string where = "\"" + Main() + "\", line 1: error: ";
+  std::string end = "\"" + Main() + "\", At end of source: error: ";
+  EXPECT_EQ(messages.texts(), (Texts{where + "Must be at eol to switch to raw mode", where + "Already in raw mode",
+                                     end + "Not in raw mode"}));
+}
+
 TEST_F(ReaderTest, DirectoryMacroRewrite) {
   simple_preprocessor pp(&database_macros, nullptr);
   pp.define("__DIR__", "/here");
