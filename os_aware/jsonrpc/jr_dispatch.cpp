@@ -108,7 +108,7 @@ std::string Respond(const char* request) {
     JsonFree(tree);
     return Failure(failure, id);
   }
-  JsonValue* result = handler(params);
+  JsonValue* result = handler(params);  // a null result is written as null
   JsonFree(tree);
   return JrMakeResult(result, id);
 }
@@ -120,7 +120,7 @@ void JrBindingsCreate() {
 }
 
 void JrBind(const char* name, JrHandler handler) {
-  if (!name) return;
+  if (!name || !handler) return;  // a bound method always has a handler
   JrBindingsCreate();
   auto [slot, inserted] = gBindings->byName.insert_or_assign(std::string(name), handler);
   // Map nodes never move, so the key's text is a stable name for the list.

@@ -1,13 +1,15 @@
-// json_internal: construction shortcuts shared by the value model and the
-// parser only. Both take over heap texts the parser has already made, so a
-// parsed string or member name is allocated once.
+// json_internal: construction from counted texts, shared by the value model
+// and the parser only. The parser hands over slices of the message text, so
+// a parsed string or member name is copied once, straight into its node.
 #pragma once
+
+#include <cstddef>
 
 #include "os_aware/simple_json/simple_json.h"
 
-// A string value owning text (a PortAlloc block, or null for "no text").
-JsonValue* JsonNewStringOwned(char* text);
+// A string value holding a copy of the first length bytes of text.
+JsonValue* JsonNewStringN(const char* text, size_t length);
 
-// JsonObjectSet that takes over name (a PortAlloc block) as well as value;
-// the caller has checked that object is an object and name and value exist.
-bool JsonObjectSetOwnedName(JsonValue* object, char* name, JsonValue* value);
+// JsonObjectSet with a name given as its first length bytes, which must not
+// contain a zero byte; the name need not be zero-terminated.
+bool JsonObjectSetN(JsonValue* object, const char* name, size_t length, JsonValue* value);

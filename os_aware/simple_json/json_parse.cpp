@@ -11,6 +11,7 @@
 #include "os_aware/simple_json/json_parse.h"
 
 #include <array>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -30,7 +31,7 @@ struct JsonParser {
   std::string scratch; // decoded text of a string holding escapes
 };
 
-constexpr int kEndMarker = -1;  // SkipSpaces at the end of the text
+constexpr int kEndMarker = -1;  // in rules: the end of the text
 
 // Magnitude above which another decimal digit overflows 64 bits.
 constexpr uint64_t kMagnitudeCutoff = 0x1999999999999999u;  // UINT64_MAX / 10
@@ -38,6 +39,7 @@ constexpr unsigned kLastDigitCutoff = 5;                     // UINT64_MAX % 10
 constexpr uint64_t kMostNegativeMagnitude = static_cast<uint64_t>(INT64_MAX) + 1;
 
 __attribute__((format(printf, 2, 3))) void AddError(JsonParser* parser, const char* format, ...) {
+  if (parser->error.size() >= kJsonMaxErrorText) return;
   if (!parser->error.empty()) parser->error += '\n';
   parser->error += "Error: ";
   va_list args;
@@ -61,11 +63,12 @@ constexpr std::array<bool, 256> kSpaceBytes = [] {
   return table;
 }();
 
-int SkipSpaces(JsonParser* parser) {
+// Passes blanks; the character at the cursor then is the next to examine
+// (the zero byte when at the end).
+void SkipSpaces(JsonParser* parser) {
   const char* cursor = parser->cursor;
   while (kSpaceBytes[static_cast<unsigned char>(*cursor)]) cursor++;
   parser->cursor = cursor;
-  return cursor == parser->end ? kEndMarker : static_cast<unsigned char>(*cursor);
 }
 
 bool ParseValue(JsonParser* parser, JsonValue** out);
@@ -196,15 +199,23 @@ const char* DecodeEscape(std::string* scratch, const char* escape) {
   return escape + 1;
 }
 
-// Reads the string whose opening quotation mark is at the cursor. Returns
-// its text (a PortAlloc block the caller owns), or null after an error.
-char* ScanString(JsonParser* parser) {
+// A string's decoded text: a slice of the message when it holds no escape,
+// else of the parser's scratch. Valid until the next string is scanned.
+struct StringSlice {
+  const char* text;
+  size_t length;  // no zero byte within
+};
+
+// Reads the string whose opening quotation mark is at the cursor; false
+// after an error.
+bool ScanString(JsonParser* parser, StringSlice* slice) {
   const char* run = parser->cursor + 1;
   const char* at = run;
   while (!kStringStops[static_cast<unsigned char>(*at)]) at++;
-  if (*at == '"') {  // the common case: no escapes, one copy
+  if (*at == '"') {  // the common case: no escapes, no copy here
     parser->cursor = at + 1;
-    return PortStrndup(run, static_cast<size_t>(at - run));
+    *slice = {run, static_cast<size_t>(at - run)};
+    return true;
   }
   std::string& scratch = parser->scratch;
   scratch.clear();
@@ -214,33 +225,35 @@ char* ScanString(JsonParser* parser) {
     if (*at == '\0' || at[1] == '\0') {
       parser->cursor = parser->end;
       AddError(parser, "unterminated string constant");
-      return nullptr;
+      return false;
     }
     run = at = DecodeEscape(&scratch, at + 1);
     while (!kStringStops[static_cast<unsigned char>(*at)]) at++;
   }
   parser->cursor = at + 1;
-  // A zero byte from \u0000 ends the text there: the copy is a C string.
-  return PortStrndup(scratch.data(), scratch.size());
+  // A zero byte from \u0000 ends the text there.
+  *slice = {scratch.data(), strnlen(scratch.data(), scratch.size())};
+  return true;
 }
 
 bool ParseString(JsonParser* parser, JsonValue** out) {
-  char* text = ScanString(parser);
-  if (!text) return false;
-  *out = JsonNewStringOwned(text);
+  StringSlice slice;
+  if (!ScanString(parser, &slice)) return false;
+  *out = JsonNewStringN(slice.text, slice.length);
   return true;
 }
 
 // ---- Arrays and objects -------------------------------------------------
 
-enum ContainerState : uint8_t {
-  kStart = 1,
-  kAfterName = 2,
-  kAfterColon = 4,
-  kAfterValue = 8,
-  kAfterComma = 16,
-  kAnyState = 31,
-};
+enum ContainerState : uint8_t { kStart, kAfterName, kAfterColon, kAfterValue, kAfterComma, kStateCount };
+
+// Sets of states in which a rule applies.
+constexpr uint8_t kInStart = 1 << kStart;
+constexpr uint8_t kInAfterName = 1 << kAfterName;
+constexpr uint8_t kInAfterColon = 1 << kAfterColon;
+constexpr uint8_t kInAfterValue = 1 << kAfterValue;
+constexpr uint8_t kInAfterComma = 1 << kAfterComma;
+constexpr uint8_t kInAnyState = (1 << kStateCount) - 1;
 
 enum RuleAction : uint8_t {
   kFail,     // report message with the character and the rest of the text
@@ -255,49 +268,78 @@ enum RuleAction : uint8_t {
 constexpr int kAnyCharacter = -2;  // matches every character, not the end
 
 struct ContainerRule {
-  uint8_t states;     // ContainerState bits in which the rule applies
+  uint8_t states;     // kIn... set of states in which the rule applies
   int character;      // a character, kEndMarker or kAnyCharacter
   RuleAction action;
-  uint8_t next;       // state after kStep, kName, kColon, kMember, kElement
+  ContainerState next;  // state after kStep, kName, kColon, kMember, kElement
   const char* message;
 };
 
 // Array, first match wins.
 constexpr ContainerRule kArrayRules[] = {
-    {kAnyState, kEndMarker, kFail, 0, "unexpected end of input while parsing array"},
-    {kAfterValue, ',', kStep, kAfterComma, nullptr},
-    {kStart | kAfterValue, ']', kFinish, 0, nullptr},
-    {kAfterComma, ',', kFail, 0, "unexpected '%c' after comma in array contents, got '%s'"},
-    {kAfterComma, ']', kFail, 0, "unexpected '%c' after comma in array contents, got '%s'"},
-    {kStart, ',', kFail, 0, "unexpected '%c' at beginning of array contents, got '%s'"},
-    {kAfterValue, kAnyCharacter, kFail, 0, "unexpected '%c' after value in array contents, got '%s'"},
-    {kStart | kAfterComma, kAnyCharacter, kElement, kAfterValue, nullptr},
+    {kInAnyState, kEndMarker, kFail, kStart, "unexpected end of input while parsing array"},
+    {kInAfterValue, ',', kStep, kAfterComma, nullptr},
+    {kInStart | kInAfterValue, ']', kFinish, kStart, nullptr},
+    {kInAfterComma, ',', kFail, kStart, "unexpected '%c' after comma in array contents, got '%s'"},
+    {kInAfterComma, ']', kFail, kStart, "unexpected '%c' after comma in array contents, got '%s'"},
+    {kInStart, ',', kFail, kStart, "unexpected '%c' at beginning of array contents, got '%s'"},
+    {kInAfterValue, kAnyCharacter, kFail, kStart, "unexpected '%c' after value in array contents, got '%s'"},
+    {kInStart | kInAfterComma, kAnyCharacter, kElement, kAfterValue, nullptr},
 };
 
 // Object, first match wins. The closing brace is matched before the two
 // "any character" errors of its states, which the rules exclude it from.
 constexpr ContainerRule kObjectRules[] = {
-    {kAnyState, kEndMarker, kFail, 0, "unexpected end of input while parsing object"},
-    {kStart | kAfterComma, '"', kName, kAfterName, nullptr},
-    {kAfterName, kAnyCharacter, kColon, kAfterColon, "after name in object contents"},
-    {kStart | kAfterValue, '}', kFinish, 0, nullptr},
-    {kStart, kAnyCharacter, kFail, 0, "unexpected '%c' at beginning of object contents, got '%s'"},
-    {kAfterComma, kAnyCharacter, kFail, 0, "unexpected '%c' after comma in object contents, got '%s'"},
-    {kAfterColon, ',', kFail, 0, "unexpected '%c' after colon in object contents, got '%s'"},
-    {kAfterColon, '}', kFail, 0, "unexpected '%c' after colon in object contents, got '%s'"},
-    {kAfterColon, kAnyCharacter, kMember, kAfterValue, nullptr},
-    {kAfterValue, ',', kStep, kAfterComma, nullptr},
-    {kAfterValue, kAnyCharacter, kFail, 0, "unexpected '%c' after value in object contents, got '%s'"},
+    {kInAnyState, kEndMarker, kFail, kStart, "unexpected end of input while parsing object"},
+    {kInStart | kInAfterComma, '"', kName, kAfterName, nullptr},
+    {kInAfterName, kAnyCharacter, kColon, kAfterColon, "after name in object contents"},
+    {kInStart | kInAfterValue, '}', kFinish, kStart, nullptr},
+    {kInStart, kAnyCharacter, kFail, kStart, "unexpected '%c' at beginning of object contents, got '%s'"},
+    {kInAfterComma, kAnyCharacter, kFail, kStart, "unexpected '%c' after comma in object contents, got '%s'"},
+    {kInAfterColon, ',', kFail, kStart, "unexpected '%c' after colon in object contents, got '%s'"},
+    {kInAfterColon, '}', kFail, kStart, "unexpected '%c' after colon in object contents, got '%s'"},
+    {kInAfterColon, kAnyCharacter, kMember, kAfterValue, nullptr},
+    {kInAfterValue, ',', kStep, kAfterComma, nullptr},
+    {kInAfterValue, kAnyCharacter, kFail, kStart, "unexpected '%c' after value in object contents, got '%s'"},
 };
 
+// Index of the first rule for state and character (kEndMarker included).
 template <size_t N>
-const ContainerRule& FindRule(const ContainerRule (&rules)[N], uint8_t state, int character) {
-  for (const ContainerRule& rule : rules) {
-    if (!(rule.states & state)) continue;
-    if (rule.character == character) return rule;
-    if (rule.character == kAnyCharacter && character != kEndMarker) return rule;
+constexpr uint8_t FindRule(const ContainerRule (&rules)[N], ContainerState state, int character) {
+  for (size_t i = 0; i < N; i++) {
+    const ContainerRule& rule = rules[i];
+    if (!(rule.states & (1 << state))) continue;
+    if (rule.character == character) return static_cast<uint8_t>(i);
+    if (rule.character == kAnyCharacter && character != kEndMarker) return static_cast<uint8_t>(i);
   }
-  return rules[N - 1];  // unreachable: every state has a catch-all rule
+  return static_cast<uint8_t>(N - 1);  // unreachable: every state has a catch-all rule
+}
+
+// The rule table resolved at compile time for every state and byte, so the
+// parser looks a rule up in one step. The zero byte is the end of the text.
+using RuleDispatch = std::array<std::array<uint8_t, 256>, kStateCount>;
+
+template <size_t N>
+constexpr RuleDispatch CompileRules(const ContainerRule (&rules)[N]) {
+  static_assert(N < 256);
+  RuleDispatch dispatch{};
+  for (int state = 0; state < kStateCount; state++) {
+    for (int byte = 0; byte < 256; byte++) {
+      dispatch[state][byte] = FindRule(rules, static_cast<ContainerState>(state), byte ? byte : kEndMarker);
+    }
+  }
+  return dispatch;
+}
+
+constexpr auto kArrayDispatch = CompileRules(kArrayRules);
+constexpr auto kObjectDispatch = CompileRules(kObjectRules);
+
+// The rule for the next non-blank character.
+template <size_t N>
+const ContainerRule& NextRule(JsonParser* parser, const ContainerRule (&rules)[N], const RuleDispatch& dispatch,
+                              ContainerState state) {
+  SkipSpaces(parser);
+  return rules[dispatch[state][static_cast<unsigned char>(*parser->cursor)]];
 }
 
 // Fails the rule's way: with the character at the cursor and the rest of the
@@ -325,9 +367,9 @@ bool ParseArray(JsonParser* parser, JsonValue** out) {
   JsonValue* array = *out = JsonNewArray();
   parser->cursor++;
   parser->depth++;
-  uint8_t state = kStart;
+  ContainerState state = kStart;
   for (;;) {
-    const ContainerRule& rule = FindRule(kArrayRules, state, SkipSpaces(parser));
+    const ContainerRule& rule = NextRule(parser, kArrayRules, kArrayDispatch, state);
     if (rule.action == kFail) {
       ReportRule(parser, rule);
       break;
@@ -349,18 +391,19 @@ bool ParseArray(JsonParser* parser, JsonValue** out) {
   return false;
 }
 
-// Parses one member value and sets it under name (taken over). A failed
-// value is reported and dropped; the object goes on unless the parse is over.
-bool ParseMember(JsonParser* parser, JsonValue* object, char* name) {
+// Parses one member value and sets it under name. A failed value is
+// reported and dropped; the object goes on unless the parse is over.
+bool ParseMember(JsonParser* parser, JsonValue* object, StringSlice name) {
   JsonValue* value = nullptr;
   if (ParseValue(parser, &value)) {
-    JsonObjectSetOwnedName(object, name, value);
+    JsonObjectSetN(object, name.text, name.length, value);
     return true;
   }
   JsonFree(value);
-  if (!parser->tooDeep) AddError(parser, "failed to set '%s' property in object", name);
-  PortFree(name);
-  return !parser->tooDeep;
+  if (parser->tooDeep) return false;
+  int shown = name.length > INT_MAX ? INT_MAX : static_cast<int>(name.length);
+  AddError(parser, "failed to set '%.*s' property in object", shown, name.text);
+  return true;
 }
 
 bool ParseObject(JsonParser* parser, JsonValue** out) {
@@ -369,11 +412,13 @@ bool ParseObject(JsonParser* parser, JsonValue** out) {
   size_t errorsBefore = parser->error.size();
   parser->cursor++;
   parser->depth++;
-  uint8_t state = kStart;
-  char* name = nullptr;  // between kName and kMember
+  ContainerState state = kStart;
+  StringSlice name{};        // between kName and kMember
+  std::string escapedName;   // holds name when it was decoded into scratch,
+                             // which the member's value may reuse
   bool complete = false;
   for (;;) {
-    const ContainerRule& rule = FindRule(kObjectRules, state, SkipSpaces(parser));
+    const ContainerRule& rule = NextRule(parser, kObjectRules, kObjectDispatch, state);
     if (rule.action == kFail) {
       ReportRule(parser, rule);
       break;
@@ -384,7 +429,13 @@ bool ParseObject(JsonParser* parser, JsonValue** out) {
       break;
     }
     if (rule.action == kStep) parser->cursor++;
-    if (rule.action == kName && !(name = ScanString(parser))) break;
+    if (rule.action == kName) {
+      if (!ScanString(parser, &name)) break;
+      if (name.text == parser->scratch.data()) {
+        escapedName.assign(name.text, name.length);
+        name.text = escapedName.data();
+      }
+    }
     if (rule.action == kColon) {
       if (*parser->cursor != ':') {
         AddError(parser, "expected '%c' %s, got '%s'", ':', rule.message, parser->cursor);
@@ -392,14 +443,9 @@ bool ParseObject(JsonParser* parser, JsonValue** out) {
       }
       parser->cursor++;
     }
-    if (rule.action == kMember) {
-      char* taken = name;
-      name = nullptr;
-      if (!ParseMember(parser, object, taken)) break;
-    }
+    if (rule.action == kMember && !ParseMember(parser, object, name)) break;
     state = rule.next;
   }
-  PortFree(name);
   parser->depth--;
   // An object that went on past a failed member still counts as failed.
   return complete && parser->error.size() == errorsBefore;

@@ -6,6 +6,7 @@
 // is plain ASCII; the parser turns \u00XX back into the same byte.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "os_aware/simple_json/simple_json.h"
@@ -14,6 +15,12 @@
 // messages nest a handful of levels; the bound keeps hostile input from
 // exhausting the stack.
 constexpr int kJsonMaxDepth = 512;
+
+// Once a parse's error text has reached this size no further errors are
+// added to it. Ordinary failures stay far below; it keeps a deeply nested
+// failure, which repeats the rest of the text at every level, from growing
+// the text (and the error envelope made of it) without bound.
+constexpr size_t kJsonMaxErrorText = 1 << 20;
 
 // Parses the first value of a zero-terminated text; whatever follows it is
 // not examined. On success returns the value (the caller owns it) and makes

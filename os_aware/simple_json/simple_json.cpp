@@ -4,6 +4,13 @@
 // when full; it never shrinks. Lookup is a linear scan by exact byte
 // comparison of names, first match wins. Every routine accepts null
 // arguments and then answers false (or null) without touching anything.
+//
+// Fewer heap blocks: a string's text, a container's first slots and a
+// member's name are placed in the same block as their node (or member) when
+// it is made. Such a part is recognised by its address, just past the node,
+// and is freed with it; a part that was replaced or grown lives in a block
+// of its own and is freed on its own, so the owned pointers in the public
+// structures keep their meaning.
 #include "os_aware/simple_json/simple_json.h"
 
 #include <climits>
@@ -12,13 +19,27 @@
 #include "os_aware/simple_json/json_internal.h"
 #include "shared/port_alloc.h"
 
-// ---- Making and freeing -------------------------------------------------
+// Members and elements are both pointer slots, so one slot array fits either.
+static_assert(sizeof(JsonMember*) == sizeof(JsonValue*));
+static_assert(sizeof(JsonValue) % alignof(JsonValue*) == 0, "slots follow the node unpadded");
 
-static JsonValue* NewValue(int32_t kind) {
-  JsonValue* value = static_cast<JsonValue*>(PortAllocZero(1, sizeof(JsonValue)));
+// ---- Parts placed right after their node --------------------------------
+
+static char* InlineText(JsonValue* value) { return reinterpret_cast<char*>(value + 1); }
+static JsonValue** InlineSlots(JsonValue* value) { return reinterpret_cast<JsonValue**>(value + 1); }
+static char* InlineName(JsonMember* member) { return reinterpret_cast<char*>(member + 1); }
+
+// A node with extra bytes after it for an inline part.
+static JsonValue* NewValue(int32_t kind, size_t extra = 0) {
+  JsonValue* value = static_cast<JsonValue*>(PortAlloc(sizeof(JsonValue) + extra));
   value->kind = kind;
+  value->payload.integer = 0;
+  value->count = 0;
+  value->capacity = 0;
   return value;
 }
+
+// ---- Making and freeing -------------------------------------------------
 
 JsonValue* JsonNewNull() { return NewValue(JSON_NULL); }
 
@@ -35,23 +56,21 @@ JsonValue* JsonNewInt(int64_t number) {
 }
 
 JsonValue* JsonNewString(const char* text) {
-  JsonValue* value = NewValue(JSON_STRING);
-  value->payload.string = PortStrdup(text);
-  return value;
+  if (!text) return NewValue(JSON_STRING);  // a string without text
+  return JsonNewStringN(text, strlen(text));
 }
 
-// A string value that takes over text (a PortAlloc block); for the parser.
-JsonValue* JsonNewStringOwned(char* text) {
-  JsonValue* value = NewValue(JSON_STRING);
-  value->payload.string = text;
+JsonValue* JsonNewStringN(const char* text, size_t length) {
+  JsonValue* value = NewValue(JSON_STRING, length + 1);
+  value->payload.string = InlineText(value);
+  memcpy(value->payload.string, text, length);
+  value->payload.string[length] = '\0';
   return value;
 }
 
 static JsonValue* NewContainer(int32_t kind) {
-  JsonValue* value = NewValue(kind);
-  // Members and elements are both pointer slots, so one allocation fits either.
-  static_assert(sizeof(JsonMember*) == sizeof(JsonValue*));
-  value->payload.elements = static_cast<JsonValue**>(PortAlloc(kJsonInitialCapacity * sizeof(JsonValue*)));
+  JsonValue* value = NewValue(kind, kJsonInitialCapacity * sizeof(JsonValue*));
+  value->payload.elements = InlineSlots(value);
   value->capacity = kJsonInitialCapacity;
   return value;
 }
@@ -59,40 +78,49 @@ static JsonValue* NewContainer(int32_t kind) {
 JsonValue* JsonNewArray() { return NewContainer(JSON_ARRAY); }
 JsonValue* JsonNewObject() { return NewContainer(JSON_OBJECT); }
 
+static void FreeMember(JsonMember* member) {
+  JsonFree(member->value);
+  if (member->name != InlineName(member)) PortFree(member->name);
+  PortFree(member);
+}
+
 void JsonFree(JsonValue* value) {
   if (!value) return;
   switch (value->kind) {
     case JSON_OBJECT:
-      for (int32_t i = 0; i < value->count; i++) {
-        JsonMember* member = value->payload.members[i];
-        JsonFree(member->value);
-        PortFree(member->name);
-        PortFree(member);
-      }
-      PortFree(value->payload.members);
+      for (int32_t i = 0; i < value->count; i++) FreeMember(value->payload.members[i]);
       break;
     case JSON_ARRAY:
       for (int32_t i = 0; i < value->count; i++) JsonFree(value->payload.elements[i]);
-      PortFree(value->payload.elements);
       break;
     case JSON_STRING:
-      PortFree(value->payload.string);
+      if (value->payload.string != InlineText(value)) PortFree(value->payload.string);
       break;
     default:
       break;
   }
+  bool container = value->kind == JSON_OBJECT || value->kind == JSON_ARRAY;
+  if (container && value->payload.elements != InlineSlots(value)) PortFree(value->payload.elements);
   PortFree(value);
 }
 
 // ---- Containers ---------------------------------------------------------
 
-// Makes room for one more slot, doubling the slot array when it is full.
+// Makes room for one more slot, doubling the slot array when it is full. The
+// inline first slots cannot be reallocated, so they are copied out once.
 static void GrowIfFull(JsonValue* container) {
   if (container->count < container->capacity) return;
   if (container->capacity > INT32_MAX / 2) PortOutOfMemory(SIZE_MAX);
   int32_t capacity = container->capacity * 2;
-  container->payload.elements = static_cast<JsonValue**>(
-      PortRealloc(container->payload.elements, static_cast<size_t>(capacity) * sizeof(JsonValue*)));
+  size_t bytes = static_cast<size_t>(capacity) * sizeof(JsonValue*);
+  JsonValue** slots = container->payload.elements;
+  if (slots == InlineSlots(container)) {
+    JsonValue** grown = static_cast<JsonValue**>(PortAlloc(bytes));
+    memcpy(grown, slots, static_cast<size_t>(container->count) * sizeof(JsonValue*));
+    container->payload.elements = grown;
+  } else {
+    container->payload.elements = static_cast<JsonValue**>(PortRealloc(slots, bytes));
+  }
   container->capacity = capacity;
 }
 
@@ -103,53 +131,67 @@ bool JsonArrayPush(JsonValue* array, JsonValue* value) {
   return true;
 }
 
-// Appends a member that takes over name (a PortAlloc block) and value.
-static void AppendMember(JsonValue* object, char* name, JsonValue* value) {
-  JsonMember* member = static_cast<JsonMember*>(PortAlloc(sizeof(JsonMember)));
-  member->name = name;
+// Appends a member with a copy of the first length bytes of name, held in
+// the member's own block, and takes over value.
+static void AppendMember(JsonValue* object, const char* name, size_t length, JsonValue* value) {
+  JsonMember* member = static_cast<JsonMember*>(PortAlloc(sizeof(JsonMember) + length + 1));
+  member->name = InlineName(member);
+  memcpy(member->name, name, length);
+  member->name[length] = '\0';
   member->value = value;
   GrowIfFull(object);
   object->payload.members[object->count++] = member;
 }
 
+// Index of the first member named by the first length bytes of name (which
+// hold no zero byte), or -1.
+static int FindMember(const JsonValue* object, const char* name, size_t length) {
+  for (int32_t i = 0; i < object->count; i++) {
+    const char* candidate = object->payload.members[i]->name;
+    // The first byte rejects most candidates cheaply; strncmp stops at the
+    // candidate's end, so a shorter candidate is never overread.
+    if (length == 0) {
+      if (candidate[0] == '\0') return i;
+    } else if (candidate[0] == name[0] && strncmp(candidate, name, length) == 0 && candidate[length] == '\0') {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// Replaces the value of member index, or appends a new member when index < 0.
+static void SetMember(JsonValue* object, int index, const char* name, size_t length, JsonValue* value) {
+  if (index < 0) {
+    AppendMember(object, name, length, value);
+    return;
+  }
+  JsonMember* member = object->payload.members[index];
+  JsonFree(member->value);
+  member->value = value;
+}
+
 bool JsonObjectAdd(JsonValue* object, const char* name, JsonValue* value) {
   if (!object || object->kind != JSON_OBJECT || !name || !value) return false;
-  AppendMember(object, PortStrdup(name), value);
+  AppendMember(object, name, strlen(name), value);
   return true;
 }
 
 bool JsonObjectSet(JsonValue* object, const char* name, JsonValue* value) {
   if (!object || object->kind != JSON_OBJECT || !name || !value) return false;
-  int index = JsonObjectFind(object, name);
-  if (index < 0) {
-    AppendMember(object, PortStrdup(name), value);
-    return true;
-  }
-  JsonMember* member = object->payload.members[index];
-  JsonFree(member->value);
-  member->value = value;
+  size_t length = strlen(name);
+  SetMember(object, FindMember(object, name, length), name, length, value);
   return true;
 }
 
-bool JsonObjectSetOwnedName(JsonValue* object, char* name, JsonValue* value) {
-  int index = JsonObjectFind(object, name);
-  if (index < 0) {
-    AppendMember(object, name, value);
-    return true;
-  }
-  PortFree(name);
-  JsonMember* member = object->payload.members[index];
-  JsonFree(member->value);
-  member->value = value;
+bool JsonObjectSetN(JsonValue* object, const char* name, size_t length, JsonValue* value) {
+  if (!object || object->kind != JSON_OBJECT || !name || !value) return false;
+  SetMember(object, FindMember(object, name, length), name, length, value);
   return true;
 }
 
 int JsonObjectFind(const JsonValue* object, const char* name) {
   if (!object || object->kind != JSON_OBJECT || !name) return -1;
-  for (int32_t i = 0; i < object->count; i++) {
-    if (strcmp(object->payload.members[i]->name, name) == 0) return i;
-  }
-  return -1;
+  return FindMember(object, name, strlen(name));
 }
 
 bool JsonObjectGet(const JsonValue* object, const char* name, JsonValue** out) {
@@ -169,7 +211,7 @@ bool JsonObjectTake(JsonValue* object, const char* name, JsonValue** out) {
   } else {
     JsonFree(member->value);
   }
-  PortFree(member->name);
+  if (member->name != InlineName(member)) PortFree(member->name);
   PortFree(member);
   JsonMember** slots = object->payload.members;
   memmove(slots + index, slots + index + 1, static_cast<size_t>(object->count - index - 1) * sizeof(JsonMember*));

@@ -7,6 +7,8 @@
 // Ownership: a container owns its members and elements; JsonFree releases a
 // whole tree. A value handed to a container, or to an operation that says it
 // takes it over, changes owner: the caller must not free it again.
+// A string's text, a member's name and a container's first slots may share
+// their node's heap block: change them only through these operations.
 // Every operation accepts null arguments and then does nothing and answers
 // false (or null). Allocation failure ends the process (port_alloc).
 #pragma once

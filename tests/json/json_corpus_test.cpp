@@ -72,3 +72,19 @@ TEST(JsonCorpus, EveryFileParsesOrFailsCleanly) {
     EXPECT_TRUE(rejected.count(name)) << name << " listed as rejected but accepted";
   }
 }
+
+TEST(JsonCorpus, HostileNestingFailsWithOneError) {
+  if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "corpus not found at " << kCorpus;
+  for (const char* name : {"n_structure_100000_opening_arrays.json", "n_structure_open_array_object.json"}) {
+    std::string text = ReadFile(kCorpus / name);
+    ASSERT_FALSE(text.empty()) << name;
+    std::string error;
+    EXPECT_EQ(JsonParse(text.c_str(), &error), nullptr) << name;
+    EXPECT_EQ(error, "Error: nesting deeper than 512 levels") << name;
+  }
+  // 500 levels are within the bound.
+  std::string error;
+  JsonValue* value = JsonParse(ReadFile(kCorpus / "i_structure_500_nested_arrays.json").c_str(), &error);
+  EXPECT_NE(value, nullptr) << error;
+  JsonFree(value);
+}

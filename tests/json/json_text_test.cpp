@@ -140,6 +140,18 @@ TEST(JsonParse, NestingIsBounded) {
   EXPECT_EQ(RoundTrip(hostile.c_str()), "!Error: nesting deeper than 512 levels");
 }
 
+TEST(JsonParse, ErrorTextOfADeepFailureIsBounded) {
+  // Every level reports the rest of the text again: 400 levels of 20 KB.
+  std::string text;
+  for (int i = 0; i < 400; i++) text += "{\"k\":";
+  text += "?" + std::string(20000, 'x');
+  std::string error;
+  EXPECT_EQ(JsonParse(text.c_str(), &error), nullptr);
+  EXPECT_GE(error.size(), kJsonMaxErrorText);
+  EXPECT_LT(error.size(), kJsonMaxErrorText + text.size() + 100);
+  EXPECT_EQ(error.rfind("Error: unexpected character '?', expected a value, got: '?xxx", 0), 0u);
+}
+
 TEST(JsonWrite, FixedSpacing) {
   EXPECT_EQ(RoundTrip("{\"a\":1,\"b\":[true,null]}"), "{ \"a\" : 1, \"b\" : [ true, null ] }");
   EXPECT_EQ(RoundTrip("{}"), "{  }");
