@@ -9,6 +9,7 @@
 #include "os_aware/simple_json/json_parse.h"
 #include "os_aware/simple_json/simple_json.h"
 #include "shared/event_log.h"
+#include "shared/port_alloc.h"
 #include "shared/port_io.h"
 
 namespace {
@@ -19,6 +20,10 @@ constexpr const char* kWriteCategory = "VUSK__JSON__Write";
 bool IsFramingBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
 }  // namespace
+
+MessageBuffer::MessageBuffer() : text(static_cast<char*>(PortAlloc(kMessageBufferBytes))) { text[0] = '\0'; }
+
+MessageBuffer::~MessageBuffer() { PortFree(text); }
 
 bool IsCompleteObject(const char* text) {
   if (!text) return false;
@@ -76,6 +81,8 @@ bool JsonWrite(const char* text, long length) {
   }
   return written == length;
 }
+
+bool JsonWriteText(const char* text) { return JsonWrite(text, text ? static_cast<long>(strlen(text)) : 0); }
 
 bool ReadMessage(char* buffer) {
   buffer[0] = '\0';

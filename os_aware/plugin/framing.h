@@ -11,6 +11,16 @@
 
 constexpr size_t kMessageBufferBytes = 0x10000;
 
+// One message buffer of kMessageBufferBytes on the heap (never the stack:
+// nested exchanges each hold one), freed with its scope.
+struct MessageBuffer {
+  char* text;
+  MessageBuffer();
+  ~MessageBuffer();
+  MessageBuffer(const MessageBuffer&) = delete;
+  MessageBuffer& operator=(const MessageBuffer&) = delete;
+};
+
 // Attempts of one read or write that keeps failing as interrupted (EINTR).
 constexpr int kStreamAttempts = 10;
 
@@ -29,6 +39,9 @@ bool JsonRead(char* destination, long capacity);
 // Writes the whole message to standard output in one call (retried only when
 // interrupted). True when exactly length bytes were written.
 bool JsonWrite(const char* text, long length);
+
+// JsonWrite of a zero-terminated text; false for no text.
+bool JsonWriteText(const char* text);
 
 // Fills buffer (kMessageBufferBytes) by JsonRead until it holds a complete
 // object. False when a read fails; the buffer then holds what had arrived and

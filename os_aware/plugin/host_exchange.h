@@ -1,5 +1,5 @@
 // host_exchange: the live-mode road of every request from the plugin to the
-// host, and the main loop that serves the host's requests.
+// host.
 //
 // Each HostExchange activation owns a message buffer of its own on the heap,
 // so a request the host sends while the plugin waits (served recursively on
@@ -18,7 +18,3 @@ const char* HostExchange(const char* request);
 
 // Frees the copy of the last response (at the end of the process).
 void HostExchangeRelease();
-
-// Serves requests from standard input until the Exit method, the end of the
-// host's output or a transport fault. Returns the exit status.
-int RunLiveLoop();

@@ -6,6 +6,7 @@
 #include "os_aware/plugin/console.h"
 #include "os_aware/plugin/exit_status.h"
 #include "os_aware/plugin/host_exchange.h"
+#include "os_aware/plugin/live_loop.h"
 #include "os_aware/plugin/playback.h"
 #include "shared/event_log.h"
 #include "shared/port_io.h"

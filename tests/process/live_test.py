@@ -7,9 +7,13 @@ The probe is the plugin with one more method, "Probe_AskHost", which asks the
 host "VUSK_Service_Probe" and answers with the host's result.
 """
 
+import fcntl
+import glob
 import os
+import signal
+import subprocess
 import sys
-import time
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
@@ -116,6 +120,67 @@ class EndOfWork(unittest.TestCase):
         err = plugin.proc.stderr.read().decode("latin-1")
         self.assertEqual(plugin.proc.wait(timeout=10), 3)
         self.assertEqual(err, "VUSK plugin: Failed to send response: %s (err 32)" % unknown(5))
+
+
+class ReadFailures(unittest.TestCase):
+    def run_with_input(self, stdin):
+        done = subprocess.run([PLUGIN], stdin=stdin, capture_output=True)
+        return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+    def test_read_error_ends_with_the_error_number(self):
+        fd = os.open("/", os.O_RDONLY)  # reading a directory fails with EISDIR
+        try:
+            self.assertEqual(self.run_with_input(fd), (21, "", ""))
+        finally:
+            os.close(fd)
+
+    def test_non_blocking_input_is_reported(self):
+        read_end, write_end = os.pipe()
+        fcntl.fcntl(read_end, fcntl.F_SETFL, os.O_NONBLOCK)
+        try:
+            self.assertEqual(self.run_with_input(read_end),
+                             (11, "", "Unexpected EAGAIN because we did not set stdin into nonblock.\n"))
+        finally:
+            os.close(read_end)
+            os.close(write_end)
+
+
+class EventLog(unittest.TestCase):
+    def dump_lines(self, pattern):
+        files = glob.glob(pattern)
+        self.assertEqual(len(files), 1, files)
+        with open(files[0], encoding="latin-1") as f:
+            return f.read().splitlines()
+
+    def test_dump_on_request_holds_the_messages_read_and_written(self):
+        with tempfile.TemporaryDirectory() as directory:
+            plugin = PluginPipe(PLUGIN)
+            plugin.send(request("No_Such", 1))
+            self.assertEqual(plugin.read_message(), unknown(1))
+            plugin.send(request("VUSK_Client_HistoryLogDump", 2, '{ "dirPath" : "%s" }' % directory))
+            plugin.read_message()
+            self.assertEqual(plugin.finish(), (0, "", ""))
+            lines = self.dump_lines(os.path.join(directory, "vusk_threadx_events_%d_*.log" % plugin.proc.pid))
+        entries = [line[27:] for line in lines[1:]]  # without the time stamps
+        quoted = unknown(1).replace('"', '\\"')
+        self.assertIn('VUSK__JSON__Read "%s"' % request("No_Such", 1).replace('"', '\\"'), entries)
+        self.assertIn('VUSK__JSON__Write "%s"' % quoted, entries)
+        self.assertTrue(entries[-1].startswith('VUSK__JSON__Read "{ \\"jsonrpc\\" : \\"2.0\\", '
+                                               '\\"method\\" : \\"VUSK_Client_HistoryLogDump'), entries[-1])
+
+    def test_crash_leaves_a_dump_in_the_temporary_directory(self):
+        with tempfile.TemporaryDirectory() as directory:
+            plugin = PluginPipe(PLUGIN, env=dict(os.environ, TMPDIR=directory))
+            plugin.send(request("No_Such", 1))
+            self.assertEqual(plugin.read_message(), unknown(1))
+            plugin.proc.send_signal(signal.SIGSEGV)
+            status, out, err = plugin.finish()
+            self.assertEqual(status, -signal.SIGSEGV)
+            dump = os.path.join(directory, "vusk_threadx_crash_%d_0.log" % plugin.proc.pid)
+            self.assertIn("Event log written to %s\n" % dump, err)
+            lines = self.dump_lines(dump)
+        self.assertTrue(lines[0].startswith("# vusk event log: program vusk_threadx, process %d" % plugin.proc.pid))
+        self.assertTrue(lines[-1].endswith('VUSK__JSON__Write "%s"' % unknown(1).replace('"', '\\"')), lines[-1])
 
 
 class CommandLine(unittest.TestCase):

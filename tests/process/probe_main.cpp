@@ -2,15 +2,12 @@
 // the host exchange. "Probe_AskHost" asks the host "VUSK_Service_Probe" with
 // the request's "expression" and answers with what came back:
 //   { "answer" : <the host's result, or null>, "return" : 0 or 1 }
-// The request goes through a JSON-RPC client of its own, whose ids count from
-// 0 like the process's client.
+// The request goes through the process's own client, like every service call.
 #include "os_aware/jsonrpc/jr_client.h"
 #include "os_aware/jsonrpc/jr_dispatch.h"
 #include "os_aware/plugin/plugin_main.h"
 
 namespace {
-
-JrClient* g_probe_client = nullptr;
 
 JsonValue* AskHost(const JsonValue* params) {
   const char* expression = "";
@@ -18,23 +15,15 @@ JsonValue* AskHost(const JsonValue* params) {
   JsonValue* request = JsonNewObject();
   JsonAddString(request, "expression", expression);
   JsonValue* answer = nullptr;
-  bool ok = JrSendRequest(g_probe_client, "VUSK_Service_Probe", request, &answer);
+  bool ok = JrSendRequest(VuskHostClient(), "VUSK_Service_Probe", request, &answer);
   JsonValue* result = JsonNewObject();
   JsonObjectAdd(result, "answer", answer ? answer : JsonNewNull());
   JsonAddInt32(result, "return", ok ? 0 : 1);
   return result;
 }
 
-void BindProbe(VuskHostRequestFn hostRequest) {
-  g_probe_client = JrClientCreate();
-  g_probe_client->send = hostRequest;
-  JrBind("Probe_AskHost", AskHost);
-}
+void BindProbe(VuskHostRequestFn) { JrBind("Probe_AskHost", AskHost); }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  int status = PluginMain(argc, argv, BindProbe);
-  JrClientDestroy(g_probe_client);
-  return status;
-}
+int main(int argc, char** argv) { return PluginMain(argc, argv, BindProbe); }
