@@ -35,8 +35,6 @@ constexpr int kServiceFailed = 1;
 
 // Scope texts are records of the event log, which cuts long texts anyway.
 constexpr size_t kScopeTextBytes = 512;
-// Largest memory transfer in one request (bytes); the hex text doubles it.
-constexpr int64_t kServiceMaxMemoryBytes = 16 * 1024 * 1024;
 // Largest formatted message or question text (bytes, terminator included).
 constexpr int kServiceMaxMessageBytes = 1024 * 1024;
 // Elements of 2 to 8 bytes are turned round when target and host disagree.
@@ -294,7 +292,7 @@ void SwapElements(uint8_t* bytes, int64_t byteCount, int64_t size) {
 // are negative or the transfer is larger than one request may carry.
 int64_t TransferBytes(int64_t count, int64_t size) {
   if (count < 0 || size < 0) return -1;
-  if (size != 0 && count > kServiceMaxMemoryBytes / size) return -1;
+  if (size != 0 && count > kVuskServiceMaxMemoryBytes / size) return -1;
   return count * size;
 }
 
@@ -441,7 +439,7 @@ int VuskServiceMemoryWrite(VUSK_ServiceCntx* context, int32_t memorySpace, uint6
   int64_t byteCount = TransferBytes(count, size);
   if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kServiceFailed;
   char* hex = nullptr;
-  if (ElementsNeedSwap(context, size)) {
+  if (byteCount > 0 && ElementsNeedSwap(context, size)) {
     uint8_t* copy = static_cast<uint8_t*>(PortAlloc(static_cast<size_t>(byteCount)));
     memcpy(copy, buffer, static_cast<size_t>(byteCount));
     SwapElements(copy, byteCount, size);
