@@ -101,7 +101,7 @@ struct ServiceCall {
   JsonValue* params;  // owned until sent
   JsonValue* result;  // owned after a successful send; may be null or no object
   bool scopeOpen;
-  bool outputMissing;
+  bool answerFailed;  // no answer, or an output needed is missing or malformed: status 1
 };
 
 // Starts a call: params with "context" first; the row's scope text is formatted
@@ -111,7 +111,7 @@ void ServiceBegin(ServiceCall* call, ServiceRow row, const VUSK_ServiceCntx* con
   call->params = JsonNewObject();
   call->result = nullptr;
   call->scopeOpen = false;
-  call->outputMissing = false;
+  call->answerFailed = false;
   JsonAddUInt64(call->params, "context", context->handle);
   const char* format = kServiceRows[row].scopeFormat;
   if (!format) return;
@@ -152,7 +152,7 @@ bool ServiceSend(ServiceCall* call) {
 // and the result freed.
 int ServiceFinish(ServiceCall* call) {
   int32_t status = kServiceFailed;
-  if (!call->outputMissing && !JsonGetInt32(call->result, "return", &status)) status = kServiceFailed;
+  if (!call->answerFailed && !JsonGetInt32(call->result, "return", &status)) status = kServiceFailed;
   JsonFree(call->result);
   call->result = nullptr;
   if (call->scopeOpen) EventLogScopeEnd();
@@ -164,7 +164,7 @@ int ServiceFinish(ServiceCall* call) {
 int ServiceAbandon(ServiceCall* call) {
   JsonFree(call->params);
   call->params = nullptr;
-  call->outputMissing = true;
+  call->answerFailed = true;
   return ServiceFinish(call);
 }
 
@@ -180,7 +180,7 @@ int ServiceSendStatusOnly(ServiceCall* call) {
 void TakeUInt64(ServiceCall* call, const char* name, uint64_t* out, bool required) {
   uint64_t number = 0;
   if (!JsonGetUInt64(call->result, name, &number)) {
-    if (required) call->outputMissing = true;
+    if (required) call->answerFailed = true;
     return;
   }
   if (out) *out = number;
@@ -189,7 +189,7 @@ void TakeUInt64(ServiceCall* call, const char* name, uint64_t* out, bool require
 void TakeInt32(ServiceCall* call, const char* name, int32_t* out, bool required) {
   int32_t number = 0;
   if (!JsonGetInt32(call->result, name, &number)) {
-    if (required) call->outputMissing = true;
+    if (required) call->answerFailed = true;
     return;
   }
   if (out) *out = number;
@@ -199,7 +199,7 @@ void TakeInt32(ServiceCall* call, const char* name, int32_t* out, bool required)
 const char* TakeTextMember(ServiceCall* call, const char* name, bool required) {
   const char* text = nullptr;
   if (!JsonGetString(call->result, name, &text)) {
-    if (required) call->outputMissing = true;
+    if (required) call->answerFailed = true;
     return nullptr;
   }
   return text ? text : "";
@@ -247,7 +247,7 @@ void TakeValueByType(ServiceCall* call, const char* name, VuskValue* value) {
   if (!value) return;
   JsonValue* member = nullptr;
   if (!JsonObjectGet(call->result, name, &member) || !member || !StoreMemberByType(value, member)) {
-    call->outputMissing = true;
+    call->answerFailed = true;
   }
 }
 
@@ -429,8 +429,8 @@ int VuskServiceMemoryRead(VUSK_ServiceCntx* context, int32_t memorySpace, uint64
   AddCore(&call, core);
   if (!ServiceSend(&call)) return ServiceAbandon(&call);
   const char* hex = TakeTextMember(&call, "value", true);
-  if (hex && !DecodeHex(hex, buffer, byteCount)) call.outputMissing = true;
-  if (!call.outputMissing && ElementsNeedSwap(context, size)) SwapElements(buffer, byteCount, size);
+  if (hex && !DecodeHex(hex, buffer, byteCount)) call.answerFailed = true;
+  if (!call.answerFailed && ElementsNeedSwap(context, size)) SwapElements(buffer, byteCount, size);
   return ServiceFinish(&call);
 }
 
@@ -583,7 +583,7 @@ int VuskServiceMacroGet(VUSK_ServiceCntx* context, const char* macroName, int32_
   if (!ServiceSend(&call)) return ServiceAbandon(&call);
   if (value) {
     const char* text = TakeTextMember(&call, "value", true);
-    if (text && !StoreMacroText(value, text)) call.outputMissing = true;
+    if (text && !StoreMacroText(value, text)) call.answerFailed = true;
   }
   return ServiceFinish(&call);
 }
