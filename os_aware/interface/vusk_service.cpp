@@ -66,12 +66,12 @@ enum ServiceRow : int {
   kServiceRowCount
 };
 
-struct ServiceRowSpec {
+struct ServiceRowEntry {
   const char* method;
   const char* scopeFormat;  // printf-style over the row's scope arguments; null = no scope
 };
 
-constexpr ServiceRowSpec kServiceRows[] = {
+constexpr ServiceRowEntry kServiceRows[] = {
     {"VUSK_Service_RegisterRead", "RegRead(%" PRId64 ")"},
     {"VUSK_Service_RegisterWrite", "RegWrite(%" PRId64 ")"},
     {"VUSK_Service_ThreadRegisterRead", nullptr},
@@ -92,7 +92,7 @@ constexpr ServiceRowSpec kServiceRows[] = {
     {"VUSK_Service_ConfigFileSearch", nullptr},
     {"VUSK_Service_TargetStatus", nullptr},
 };
-static_assert(sizeof kServiceRows / sizeof kServiceRows[0] == kServiceRowCount, "one spec per service row");
+static_assert(sizeof kServiceRows / sizeof kServiceRows[0] == kServiceRowCount, "one entry per service row");
 
 // ---- One call in progress ---------------------------------------------------
 
