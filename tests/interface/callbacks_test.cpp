@@ -408,4 +408,28 @@ TEST_F(Callbacks, SessionFlagsReachTheCallbacks) {
   EXPECT_EQ(VuskContextFind(handle_), nullptr);
 }
 
+TEST(VuskValue, IntegersFollowTheTypeWidthAndSign) {
+  VuskValue value = VuskValueOfType(VUSK_TYPE_INT8);
+  VuskValueStoreInteger(&value, 0x1FF);
+  EXPECT_EQ(value.value.u64, 0xFFu);  // nothing beyond the type's width
+  EXPECT_EQ(VuskValueToInt64(&value), -1);
+  value.type = VUSK_TYPE_UINT8;
+  EXPECT_EQ(VuskValueToInt64(&value), 255);
+  value = VuskValueOfType(VUSK_TYPE_INT32);
+  VuskValueStoreInteger(&value, 0xFFFFFFFE);
+  EXPECT_EQ(VuskValueToInt64(&value), -2);
+  value.type = VUSK_TYPE_UINT32;
+  EXPECT_EQ(VuskValueToInt64(&value), 4294967294);
+  value = VuskValueOfType(VUSK_TYPE_DOUBLE);
+  VuskValueStoreInteger(&value, 12);
+  EXPECT_EQ(value.value.f64, 12.0);
+  EXPECT_EQ(VuskValueToInt64(&value), 12);
+  value = VuskValueOfType(VUSK_TYPE_STRING);
+  VuskValueStoreInteger(&value, 5);  // a text record is left alone
+  EXPECT_EQ(value.value.string, nullptr);
+  EXPECT_TRUE(VuskValueTypeIsInteger(VUSK_TYPE_ADDRESS));
+  EXPECT_FALSE(VuskValueTypeIsInteger(VUSK_TYPE_FLOAT));
+  EXPECT_FALSE(VuskValueTypeIsInteger(VUSK_TYPE_COUNT));
+}
+
 }  // namespace
