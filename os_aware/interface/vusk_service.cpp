@@ -35,8 +35,6 @@ constexpr int kServiceFailed = 1;
 
 // Scope texts are records of the event log, which cuts long texts anyway.
 constexpr size_t kScopeTextBytes = 512;
-// Largest memory transfer in one request (bytes); the hex text doubles it.
-constexpr int64_t kServiceMaxMemoryBytes = 16 * 1024 * 1024;
 // Largest formatted message or question text (bytes, terminator included).
 constexpr int kServiceMaxMessageBytes = 1024 * 1024;
 // Elements of 2 to 8 bytes are turned round when target and host disagree.
@@ -68,12 +66,12 @@ enum ServiceRow : int {
   kServiceRowCount
 };
 
-struct ServiceRowSpec {
+struct ServiceRowEntry {
   const char* method;
   const char* scopeFormat;  // printf-style over the row's scope arguments; null = no scope
 };
 
-constexpr ServiceRowSpec kServiceRows[] = {
+constexpr ServiceRowEntry kServiceRows[] = {
     {"VUSK_Service_RegisterRead", "RegRead(%" PRId64 ")"},
     {"VUSK_Service_RegisterWrite", "RegWrite(%" PRId64 ")"},
     {"VUSK_Service_ThreadRegisterRead", nullptr},
@@ -94,7 +92,7 @@ constexpr ServiceRowSpec kServiceRows[] = {
     {"VUSK_Service_ConfigFileSearch", nullptr},
     {"VUSK_Service_TargetStatus", nullptr},
 };
-static_assert(sizeof kServiceRows / sizeof kServiceRows[0] == kServiceRowCount, "one spec per service row");
+static_assert(sizeof kServiceRows / sizeof kServiceRows[0] == kServiceRowCount, "one entry per service row");
 
 // ---- One call in progress ---------------------------------------------------
 
@@ -103,7 +101,7 @@ struct ServiceCall {
   JsonValue* params;  // owned until sent
   JsonValue* result;  // owned after a successful send; may be null or no object
   bool scopeOpen;
-  bool outputMissing;
+  bool answerFailed;  // no answer, or an output needed is missing or malformed: status 1
 };
 
 // Starts a call: params with "context" first; the row's scope text is formatted
@@ -113,7 +111,7 @@ void ServiceBegin(ServiceCall* call, ServiceRow row, const VUSK_ServiceCntx* con
   call->params = JsonNewObject();
   call->result = nullptr;
   call->scopeOpen = false;
-  call->outputMissing = false;
+  call->answerFailed = false;
   JsonAddUInt64(call->params, "context", context->handle);
   const char* format = kServiceRows[row].scopeFormat;
   if (!format) return;
@@ -154,7 +152,7 @@ bool ServiceSend(ServiceCall* call) {
 // and the result freed.
 int ServiceFinish(ServiceCall* call) {
   int32_t status = kServiceFailed;
-  if (!call->outputMissing && !JsonGetInt32(call->result, "return", &status)) status = kServiceFailed;
+  if (!call->answerFailed && !JsonGetInt32(call->result, "return", &status)) status = kServiceFailed;
   JsonFree(call->result);
   call->result = nullptr;
   if (call->scopeOpen) EventLogScopeEnd();
@@ -166,7 +164,7 @@ int ServiceFinish(ServiceCall* call) {
 int ServiceAbandon(ServiceCall* call) {
   JsonFree(call->params);
   call->params = nullptr;
-  call->outputMissing = true;
+  call->answerFailed = true;
   return ServiceFinish(call);
 }
 
@@ -182,7 +180,7 @@ int ServiceSendStatusOnly(ServiceCall* call) {
 void TakeUInt64(ServiceCall* call, const char* name, uint64_t* out, bool required) {
   uint64_t number = 0;
   if (!JsonGetUInt64(call->result, name, &number)) {
-    if (required) call->outputMissing = true;
+    if (required) call->answerFailed = true;
     return;
   }
   if (out) *out = number;
@@ -191,7 +189,7 @@ void TakeUInt64(ServiceCall* call, const char* name, uint64_t* out, bool require
 void TakeInt32(ServiceCall* call, const char* name, int32_t* out, bool required) {
   int32_t number = 0;
   if (!JsonGetInt32(call->result, name, &number)) {
-    if (required) call->outputMissing = true;
+    if (required) call->answerFailed = true;
     return;
   }
   if (out) *out = number;
@@ -201,7 +199,7 @@ void TakeInt32(ServiceCall* call, const char* name, int32_t* out, bool required)
 const char* TakeTextMember(ServiceCall* call, const char* name, bool required) {
   const char* text = nullptr;
   if (!JsonGetString(call->result, name, &text)) {
-    if (required) call->outputMissing = true;
+    if (required) call->answerFailed = true;
     return nullptr;
   }
   return text ? text : "";
@@ -249,7 +247,7 @@ void TakeValueByType(ServiceCall* call, const char* name, VuskValue* value) {
   if (!value) return;
   JsonValue* member = nullptr;
   if (!JsonObjectGet(call->result, name, &member) || !member || !StoreMemberByType(value, member)) {
-    call->outputMissing = true;
+    call->answerFailed = true;
   }
 }
 
@@ -294,7 +292,7 @@ void SwapElements(uint8_t* bytes, int64_t byteCount, int64_t size) {
 // are negative or the transfer is larger than one request may carry.
 int64_t TransferBytes(int64_t count, int64_t size) {
   if (count < 0 || size < 0) return -1;
-  if (size != 0 && count > kServiceMaxMemoryBytes / size) return -1;
+  if (size != 0 && count > kVuskServiceMaxMemoryBytes / size) return -1;
   return count * size;
 }
 
@@ -431,8 +429,8 @@ int VuskServiceMemoryRead(VUSK_ServiceCntx* context, int32_t memorySpace, uint64
   AddCore(&call, core);
   if (!ServiceSend(&call)) return ServiceAbandon(&call);
   const char* hex = TakeTextMember(&call, "value", true);
-  if (hex && !DecodeHex(hex, buffer, byteCount)) call.outputMissing = true;
-  if (!call.outputMissing && ElementsNeedSwap(context, size)) SwapElements(buffer, byteCount, size);
+  if (hex && !DecodeHex(hex, buffer, byteCount)) call.answerFailed = true;
+  if (!call.answerFailed && ElementsNeedSwap(context, size)) SwapElements(buffer, byteCount, size);
   return ServiceFinish(&call);
 }
 
@@ -441,7 +439,7 @@ int VuskServiceMemoryWrite(VUSK_ServiceCntx* context, int32_t memorySpace, uint6
   int64_t byteCount = TransferBytes(count, size);
   if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kServiceFailed;
   char* hex = nullptr;
-  if (ElementsNeedSwap(context, size)) {
+  if (byteCount > 0 && ElementsNeedSwap(context, size)) {
     uint8_t* copy = static_cast<uint8_t*>(PortAlloc(static_cast<size_t>(byteCount)));
     memcpy(copy, buffer, static_cast<size_t>(byteCount));
     SwapElements(copy, byteCount, size);
@@ -585,7 +583,7 @@ int VuskServiceMacroGet(VUSK_ServiceCntx* context, const char* macroName, int32_
   if (!ServiceSend(&call)) return ServiceAbandon(&call);
   if (value) {
     const char* text = TakeTextMember(&call, "value", true);
-    if (text && !StoreMacroText(value, text)) call.outputMissing = true;
+    if (text && !StoreMacroText(value, text)) call.answerFailed = true;
   }
   return ServiceFinish(&call);
 }

@@ -17,6 +17,8 @@
 //   - outputs: a null pointer means "not asked for". Members marked
 //     "required" must be present whether asked for or not; the others only
 //     when asked for.
+//   - a null context, or a null text where the request needs one, gives 1
+//     without a request.
 //   - texts handed in are borrowed for the call; texts handed out are heap
 //     copies (PortStrdup) owned by the caller, who frees them with PortFree.
 //   - calls with a scope text record it in the event log around the request.
@@ -28,6 +30,9 @@
 #include "os_aware/interface/vusk_callbacks.h"
 
 struct VUSK_ServiceCntx;
+
+// Largest memory transfer of one request, in bytes (the hex text doubles it).
+constexpr int64_t kVuskServiceMaxMemoryBytes = 16 * 1024 * 1024;
 
 // Reads a register of the context's current task or of taskId on core.
 // *value (when asked for) receives "value" when the host sends one; a missing
@@ -49,12 +54,15 @@ int VuskServiceThreadRegisterWrite(VUSK_ServiceCntx* context, uint64_t threadId,
 // count x size bytes. Elements of 2 to 8 bytes come back in the host's byte
 // order when the target's differs. "value" (hex text of exactly 2 x count x
 // size digits) is required; a text of another length or with a non-hex digit
-// gives 1. On failure the buffer may hold part of the data.
+// gives 1 and leaves the buffer as it was. Negative counts or sizes, a null
+// buffer for a non-empty transfer and transfers above
+// kVuskServiceMaxMemoryBytes give 1 without a request.
 int VuskServiceMemoryRead(VUSK_ServiceCntx* context, int32_t memorySpace, uint64_t address, int64_t count,
                           int64_t size, uint64_t taskId, int64_t core, uint8_t* buffer);
 
 // Writes count elements of size bytes from buffer (count x size bytes, in the
-// host's byte order; the caller's buffer is never changed).
+// host's byte order; the caller's buffer is never changed). Limits as for
+// VuskServiceMemoryRead.
 int VuskServiceMemoryWrite(VUSK_ServiceCntx* context, int32_t memorySpace, uint64_t address, int64_t count,
                            int64_t size, const uint8_t* buffer, int64_t core);
 
