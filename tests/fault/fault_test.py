@@ -13,6 +13,8 @@ the host exchange can be reached.
 
 import os
 import glob
+import json
+import re
 import resource
 import select
 import shutil
@@ -443,6 +445,113 @@ class OutOfMemory(unittest.TestCase):
                 if not (status == 127 and "error while loading shared libraries" in err):
                     return limit
         self.fail("the plugin does not load under 64 MiB")
+
+
+RECORD_LINE = re.compile(r"^[0-9:. \t]*(PLISK|PLUGIN)[ \t\n\f\r]*:[ \t\n\f\r]*(.*?)[ \t\n\f\r]*$", re.I)
+RECORDS = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "records", *parts)
+           for parts in (("catalogue", "init_to_exit.rec"), ("demo", "session.rec"))]
+
+
+def is_request(text):
+    try:
+        message = json.loads(text)
+    except ValueError:
+        return False
+    return isinstance(message, dict) and "method" in message
+
+
+def record_steps(path):
+    """The record as (side, text, request?) in order."""
+    steps = []
+    with open(path, encoding="latin-1") as f:
+        for line in f:
+            match = RECORD_LINE.match(line)
+            side, text = match.group(1).upper(), match.group(2)
+            steps.append((side, text, is_request(text)))
+    return steps
+
+
+class RecordedSessionWaits(unittest.TestCase):
+    """The recorded sessions of the real awareness, played live against the
+    plain plugin, with a fault at each wait for a host answer in turn."""
+
+    def waits(self, steps):
+        return sum(1 for side, _, request in steps if side == "PLUGIN" and request)
+
+    def replay(self, steps, wait_fault):
+        """Plays the host's side; wait_fault(session, index) runs at every
+        wait before the recorded answer and returns False to stop there."""
+        session = Session(self, binary=PLUGIN)
+        wait = 0
+        for side, text, request in steps:
+            if side == "PLISK":
+                session.send(text)
+                continue
+            session.expect(text)
+            if request:
+                if not wait_fault(session, wait):
+                    return session
+                wait += 1
+        return session
+
+    def test_a_host_request_at_every_wait_changes_nothing(self):
+        for record in RECORDS:
+            steps = record_steps(record)
+            for target in range(self.waits(steps)):
+                with self.subTest(record=os.path.basename(record), wait=target):
+                    def nest(session, index, target=target):
+                        if index == target:
+                            session.send(request("No_Such", 9000 + index))
+                            session.expect(unknown(9000 + index))
+                        return True
+                    self.replay(steps, nest).ends_with(0, "")
+
+    def test_end_of_input_at_every_wait(self):
+        # Every request still pending fails and is answered; each further
+        # request to the host meets the end of input too. Status 0.
+        for record in RECORDS:
+            steps = record_steps(record)
+            for target in range(self.waits(steps)):
+                with self.subTest(record=os.path.basename(record), wait=target):
+                    session = self.replay(steps, lambda session, index, target=target: index != target)
+                    status, out, err = session.finish()
+                    self.assertEqual(status, 0)
+                    self.assertRegex(err, r"^(VUSK plugin: Failed to get valid resonse: )+$")
+                    while out:
+                        end = first_message_end(out)
+                        self.assertGreater(end, 0, out)
+                        out = out[end:]
+
+    def test_every_service_refused(self):
+        # The host refuses every service: each recorded request is still
+        # answered and Exit still ends the process.
+        for record in RECORDS:
+            steps = record_steps(record)
+            top_level = [text for depth, (side, text, request) in zip(self.depths(steps), steps)
+                         if side == "PLISK" and request and depth == 0]
+            with self.subTest(record=os.path.basename(record)):
+                session = Session(self, binary=PLUGIN)
+                for text in top_level:
+                    session.send(text)
+                    while True:
+                        message = session.read_message()
+                        self.assertIsNotNone(message)
+                        if not is_request(message):
+                            break
+                        ident = json.loads(message)["id"]
+                        session.send('{"jsonrpc":"2.0","error":{"code":-1,"message":"refused"},"id":%d}' % ident)
+                self.assertEqual(session.proc.wait(TIMEOUT), 0)
+                session.ends_with(0, "")
+
+    @staticmethod
+    def depths(steps):
+        """Nesting depth before each step (0: a request of the main loop)."""
+        depth = 0
+        out = []
+        for side, _, request in steps:
+            out.append(depth)
+            depth += 1 if request else -1
+        return out
 
 
 VALGRIND = shutil.which("valgrind")
