@@ -27,7 +27,9 @@ template <typename Op>
 int WithBridge(VUSK_ServiceCntx* context, Op&& op) {
   BridgeContext* bc = BridgeAcquire(context);
   if (!bc) return kTxFailed;
+  TxCallBegin();
   int status = std::forward<Op>(op)(bc);
+  TxCallEnd();
   BridgeRelease(bc);
   return status;
 }

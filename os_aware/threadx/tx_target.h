@@ -79,6 +79,12 @@ struct ThreadxTargetState {
 // Frees the layouts the record owns and forgets both.
 void TxForgetLayouts(ThreadxTargetState* target);
 
+// Bracket every awareness call. Records and layouts given up while a call is
+// in progress (by a host request served inside it) are freed only when the
+// outermost call ends, so the outer call never works on freed memory.
+void TxCallBegin();
+void TxCallEnd();
+
 // ---- Session and target (tx_session.cpp) -------------------------------------
 
 int TxVuskInit(BridgeContext* bc);
