@@ -1,9 +1,11 @@
 // fuzz_contexts: see ForgetContexts in fuzz_util.h. Apart from fuzz_util.cpp
-// because only the session targets link the interface library.
+// because only the session targets link the interface and awareness.
 #include <string>
 
 #include "fuzz/fuzz_util.h"
 #include "os_aware/interface/vusk_context.h"
+#include "os_aware/threadx/tx_bridge.h"
+#include "os_aware/threadx/tx_layout_db.h"
 #include "os_aware/simple_json/json_parse.h"
 
 namespace fuzz {
@@ -30,6 +32,9 @@ void ForgetContextOf(const std::string& line) {
 
 void ForgetContexts(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) ForgetContextOf(line);
+  // What the awareness learnt from this input's host must not steer the next.
+  BridgeResetHostSettings();
+  TxLayoutDatabaseReset();
 }
 
 }  // namespace fuzz

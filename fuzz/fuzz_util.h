@@ -59,8 +59,9 @@ bool WriteFile(const std::string& path, const std::string& data);
 namespace fuzz {
 
 // Destroys every service context that a VuskInit request among lines (each
-// read from its first '{' on) may have made, so that the next input starts
-// from the same state.
+// read from its first '{' on) may have made, and the host settings and
+// layout database the awareness keeps, so that the next input starts from
+// the same state.
 void ForgetContexts(const std::vector<std::string>& lines);
 
 }  // namespace fuzz
