@@ -124,8 +124,8 @@ const RegisterSlot* TxLayoutFindSlot(const RegisterLayout& layout, int32_t regnu
 }
 
 bool TxLayoutCheck(const RegisterLayout& layout, std::string* why) {
-  if (layout.interruptFlagSize < 0 || layout.interruptFlagSize > kMaxInterruptFlagSize)
-    return Fail(why, "the interrupt flag size must lie between 0 and 8");
+  if (layout.interruptFlagSize < 1 || layout.interruptFlagSize > kMaxInterruptFlagSize)
+    return Fail(why, "the interrupt flag size must lie between 1 and 8");
   if (layout.solicitedFrameSize < 0 || layout.solicitedFrameSize > kFrameBufferSize ||
       layout.interruptFrameSize < 0 || layout.interruptFrameSize > kFrameBufferSize)
     return Fail(why, "a frame size lies outside 0 to 1024 bytes");

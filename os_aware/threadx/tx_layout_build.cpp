@@ -55,19 +55,19 @@ bool BuildOptionsAllow(attr_block* entry, const TxBuildOptions& options) {
 // Builds the layouts of a matching entry (steps after the build-option
 // check). False when the entry names no register table: the built-in table
 // answers then.
-bool BuildEntryLayouts(attr_database* db, attr_block* entry, TxLayoutChoice* choice) {
+bool BuildEntryLayouts(attr_block* root, attr_block* entry, TxLayoutChoice* choice) {
   const char* fpFlag = find_str(entry, "fp_flag", nullptr);
   const char* table = get_str(entry, "regtbl", nullptr);
   if (!table) return false;
   const char* fpTable = find_str(entry, "regtbl_fp", nullptr);
   RegisterLayout* fpLayout = nullptr;
   if (fpFlag && fpTable) {
-    fpLayout = TxLayoutBuild(db, entry, fpTable, "interrupt_flag_fp", "register_save_format_fp");
+    fpLayout = TxLayoutBuild(root, entry, fpTable, "interrupt_flag_fp", "register_save_format_fp");
     // Without its floating-point layout such a CPU's frames cannot all be
     // decoded: no layout at all rather than wrong values.
     if (!fpLayout) return true;
   }
-  RegisterLayout* intLayout = TxLayoutBuild(db, entry, table, "interrupt_flag", "register_save_format");
+  RegisterLayout* intLayout = TxLayoutBuild(root, entry, table, "interrupt_flag", "register_save_format");
   if (!intLayout) {
     TxLayoutFree(fpLayout);
     return true;
@@ -89,13 +89,13 @@ bool TxEntryMatchesCpu(attr_block* entry, int16_t cpumajor, int16_t cpuminor) {
   return minor == kEntryAnyMinor || minor == kEntryAnyMinorAlias || minor == cpuminor;
 }
 
-RegisterLayout* TxLayoutBuild(attr_database* db, attr_block* entry, const char* tableName, const char* flagBlock,
+RegisterLayout* TxLayoutBuild(attr_block* root, attr_block* entry, const char* tableName, const char* flagBlock,
                               const char* formatBlock) {
   attr_block* flag = block_find_child(entry, flagBlock);
   attr_block* format = block_find_child(entry, formatBlock);
   if (!flag) return Reject(entry, nullptr, std::string("no ") + flagBlock + " block");
   if (!format) return Reject(entry, nullptr, std::string("no ") + formatBlock + " block");
-  attr_block* table = block_find_child(db->root, tableName);
+  attr_block* table = block_find_child(root, tableName);
   if (!table) return Reject(entry, nullptr, std::string("no register block \"") + tableName + "\"");
 
   auto* layout = static_cast<RegisterLayout*>(PortAllocZero(1, sizeof(RegisterLayout)));
@@ -125,16 +125,16 @@ void TxLayoutFree(RegisterLayout* layout) {
   PortFree(layout);
 }
 
-void TxSelectLayout(attr_database* db, int16_t cpumajor, int16_t cpuminor, const TxBuildOptions* options,
+void TxSelectLayout(attr_block* root, int16_t cpumajor, int16_t cpuminor, const TxBuildOptions* options,
                     TxLayoutChoice* choice) {
   *choice = TxLayoutChoice{};
-  attr_block* cpus = block_find_child(db->root, kCpuBlock);
+  attr_block* cpus = block_find_child(root, kCpuBlock);
   for (attr_block* entry = block_first_child(cpus, false); entry; entry = block_next_sibling(entry, false)) {
     if (!TxEntryMatchesCpu(entry, cpumajor, cpuminor)) continue;
     choice->databaseKnowsCpu = true;
     if (!options || !options->settled) return;
     if (!BuildOptionsAllow(entry, *options)) continue;
-    if (BuildEntryLayouts(db, entry, choice)) return;
+    if (BuildEntryLayouts(root, entry, choice)) return;
     break;
   }
   choice->intLayout = TxBuiltinLayoutFor(cpumajor, cpuminor);

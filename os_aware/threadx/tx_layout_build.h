@@ -42,22 +42,23 @@ struct TxLayoutChoice {
 // Whether an entry serves the CPU.
 bool TxEntryMatchesCpu(attr_block* entry, int16_t cpumajor, int16_t cpuminor);
 
-// Builds a layout from the top-level register block tableName and the
-// entry's child blocks flagBlock and formatBlock. Null, with a warning, when
+// Builds a layout from the register block tableName (a child of the
+// database's root) and the entry's child blocks flagBlock and formatBlock. Null, with a warning, when
 // a block is missing, the table holds no register, or the layout does not
 // fit the frame buffer (tx_register_layout.h).
-RegisterLayout* TxLayoutBuild(attr_database* db, attr_block* entry, const char* tableName, const char* flagBlock,
+RegisterLayout* TxLayoutBuild(attr_block* root, attr_block* entry, const char* tableName, const char* flagBlock,
                               const char* formatBlock);
 
 // Frees a built layout; null is ignored.
 void TxLayoutFree(RegisterLayout* layout);
 
-// Chooses the layouts for a CPU. options is null when there is no target
+// Chooses the layouts for a CPU from the database whose root is given (null:
+// an empty database). options is null when there is no target
 // record: then, as with unsettled options, the walk stops at the first
 // matching entry without building anything. Without a matching entry the
 // built-in table answers. *choice is filled in every case (no layout: null
 // pointers).
-void TxSelectLayout(attr_database* db, int16_t cpumajor, int16_t cpuminor, const TxBuildOptions* options,
+void TxSelectLayout(attr_block* root, int16_t cpumajor, int16_t cpuminor, const TxBuildOptions* options,
                     TxLayoutChoice* choice);
 
 // Frees the owned layouts of a choice and clears it.

@@ -12,8 +12,9 @@
 //   kSlotSpecial + s  as s, then a CPU-specific rule (tx_frame.h)
 //
 // Invariants: slots are sorted by regnum with no duplicates; every byte a
-// slot reads lies inside its frame, and no frame is larger than the
-// kFrameBufferSize bytes the frame cache holds (TxLayoutCheck).
+// slot reads lies inside its frame, no frame is larger than the
+// kFrameBufferSize bytes the frame cache holds, and the interrupt flag has 1
+// to 8 bytes (TxLayoutCheck).
 #pragma once
 
 #include <cstdint>

@@ -125,7 +125,7 @@ TEST_F(LayoutCheck, RejectsWhatWouldReadOutOfBounds) {
   layout.interruptFrameOffset = 0;
   layout.interruptFlagSize = 9;
   EXPECT_FALSE(Check());
-  layout.interruptFlagSize = -1;
+  layout.interruptFlagSize = 0;
   EXPECT_FALSE(Check());
   layout.interruptFlagSize = 4;
   layout.solicitedFrameSize = -1;

@@ -47,7 +47,7 @@ class LayoutBuild : public testing::Test {
   // Selects for (16, minor) with settled options; answers the chosen layout.
   const RegisterLayout* Select(int16_t minor, TxBuildOptions options = {true, false, 0}, int16_t major = 16) {
     TxLayoutChoiceRelease(&choice);
-    TxSelectLayout(&db, major, minor, &options, &choice);
+    TxSelectLayout(db.root, major, minor, &options, &choice);
     return choice.intLayout;
   }
   bool Built() const { return choice.intLayout && choice.ownsIntLayout; }
@@ -120,13 +120,13 @@ TEST_F(LayoutBuild, BuildOptionsSkipEntriesOnlyWhenTheKernelHasThem) {
 
 TEST_F(LayoutBuild, WithoutSettledOptionsOnlyTheMatchIsTold) {
   Load(Entry("cpu", ""));
-  TxSelectLayout(&db, 16, 7, nullptr, &choice);
+  TxSelectLayout(db.root, 16, 7, nullptr, &choice);
   EXPECT_TRUE(choice.databaseKnowsCpu);
   EXPECT_EQ(choice.intLayout, nullptr);
   Select(7, {false, true, 0});
   EXPECT_TRUE(choice.databaseKnowsCpu);
   EXPECT_EQ(choice.intLayout, nullptr);
-  TxSelectLayout(&db, 10, 1, nullptr, &choice);  // not in the database
+  TxSelectLayout(db.root, 10, 1, nullptr, &choice);  // not in the database
   EXPECT_FALSE(choice.databaseKnowsCpu);
   EXPECT_EQ(choice.intLayout, TxBuiltinLayout(BuiltinLayoutId::H));
 }

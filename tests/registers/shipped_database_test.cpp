@@ -24,7 +24,7 @@ TEST(ShippedDatabase, CortexMEntryDecodesItsFrame) {
 
   TxBuildOptions options{true, false, 0};
   TxLayoutChoice choice{};
-  TxSelectLayout(&db, 14, 41, &options, &choice);
+  TxSelectLayout(db.root, 14, 41, &options, &choice);
   ASSERT_TRUE(choice.ownsIntLayout);
   const RegisterLayout& layout = *choice.intLayout;
   EXPECT_EQ(layout.registerCount, 17);
@@ -54,7 +54,7 @@ TEST(ShippedDatabase, CortexMEntryDecodesItsFrame) {
   EXPECT_EQ(read(16), 0x01000000u);
 
   TxLayoutChoiceRelease(&choice);
-  TxSelectLayout(&db, 14, 3, &options, &choice);  // other ARM cores keep the built-in layouts
+  TxSelectLayout(db.root, 14, 3, &options, &choice);  // other ARM cores keep the built-in layouts
   EXPECT_FALSE(choice.databaseKnowsCpu);
   EXPECT_FALSE(choice.ownsIntLayout);
   TxLayoutChoiceRelease(&choice);
