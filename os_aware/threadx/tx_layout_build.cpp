@@ -82,7 +82,7 @@ bool BuildEntryLayouts(attr_block* root, attr_block* entry, TxLayoutChoice* choi
 
 }  // namespace
 
-bool TxEntryMatchesCpu(attr_block* entry, int16_t cpumajor, int16_t cpuminor) {
+bool TxEntryMatchesCpu(attr_block* entry, int32_t cpumajor, int32_t cpuminor) {
   if (get_int32(entry, "cpumajor", kMissing) != cpumajor) return false;
   if (const attr_int32_node* list = find_int32_list(entry, "cpuminor")) return MinorListMatches(list, cpuminor);
   int32_t minor = find_int32(entry, "cpuminor", kEntryAnyMinor);

@@ -40,7 +40,7 @@ struct TxLayoutChoice {
 };
 
 // Whether an entry serves the CPU.
-bool TxEntryMatchesCpu(attr_block* entry, int16_t cpumajor, int16_t cpuminor);
+bool TxEntryMatchesCpu(attr_block* entry, int32_t cpumajor, int32_t cpuminor);
 
 // Builds a layout from the register block tableName (a child of the
 // database's root) and the entry's child blocks flagBlock and formatBlock. Null, with a warning, when

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "os_aware/threadx/tx_layout_build.h"
 #include "os_aware/threadx/tx_layout_db.h"
 #include "os_aware/threadx/tx_target.h"
 #include "shared/port_alloc.h"
@@ -35,12 +36,6 @@ const CpuCommand* FindCpuCommand(const char* command) {
   return nullptr;
 }
 
-void FreeLayout(RegisterLayout* layout) {
-  if (!layout) return;
-  PortFree(layout->slots);
-  PortFree(layout);
-}
-
 void FreeTarget(ThreadxTargetState* target) {
   TxForgetLayouts(target);
   PortFree(target);
@@ -49,8 +44,8 @@ void FreeTarget(ThreadxTargetState* target) {
 }  // namespace
 
 void TxForgetLayouts(ThreadxTargetState* target) {
-  if (target->ownsIntLayout) FreeLayout(target->intLayout);
-  if (target->ownsFpLayout) FreeLayout(target->fpLayout);
+  if (target->ownsIntLayout) TxLayoutFree(target->intLayout);
+  if (target->ownsFpLayout) TxLayoutFree(target->fpLayout);
   target->intLayout = nullptr;
   target->fpLayout = nullptr;
   target->ownsIntLayout = false;
@@ -106,5 +101,7 @@ int TxCmdExecute(BridgeContext*, ThreadxTargetState* target, const char* command
   if (!target) return kTxFailed;
   target->*entry->field = static_cast<int16_t>(number);
   TxForgetLayouts(target);
+  // A frame read for the old CPU's layout may be shorter than the new one's.
+  target->frameValid = false;
   return kTxOk;
 }
