@@ -112,54 +112,81 @@ int StackPointerOf(BridgeContext* bc, ThreadxTargetState* target, uint64_t threa
   return kTxOk;
 }
 
+// What one read needs of a layout: the frame sizes and offsets and the
+// register's slot, copied out before the next host request. While the
+// plugin waits for the host, the host may change the CPU, which frees the
+// record's layouts.
+struct ReadPlan {
+  RegisterLayout frames;  // slots left out
+  bool hasSlot;
+  RegisterSlot slot;
+};
+
+ReadPlan PlanRead(const RegisterLayout& layout, int32_t reg) {
+  ReadPlan plan{layout, false, {}};
+  plan.frames.registerCount = 0;
+  plan.frames.slots = nullptr;
+  if (const RegisterSlot* slot = TxLayoutFindSlot(layout, reg)) {
+    plan.slot = *slot;
+    plan.hasSlot = true;
+  }
+  return plan;
+}
+
 // Reads the frame kind and the frame below the stack pointer into the cache.
-int LoadFrame(BridgeContext* bc, ThreadxTargetState* target, const RegisterLayout& layout, uint64_t thread,
+int LoadFrame(BridgeContext* bc, ThreadxTargetState* target, const RegisterLayout& frames, uint64_t thread,
               uint64_t stackPointer) {
   if (target->frameValid && target->frameThread == thread) return kTxOk;
+  uint32_t epoch = target->frameEpoch;
   uint8_t flag[kMaxInterruptFlagSize] = {};
-  uint64_t flagAddress = stackPointer + static_cast<uint64_t>(layout.interruptFlagOffset);
+  uint64_t flagAddress = stackPointer + static_cast<uint64_t>(frames.interruptFlagOffset);
   int status = bc->services.memoryRead(bc, kTargetMemorySpace, flagAddress,
-                                       static_cast<int32_t>(layout.interruptFlagSize), 1, flag);
+                                       static_cast<int32_t>(frames.interruptFlagSize), 1, flag);
   if (status != kTxOk) return status;
-  int kind = TxFrameFlagIsInterrupt(flag, layout.interruptFlagSize) ? kInterruptFrame : kSolicitedFrame;
-  int64_t size = TxFrameSize(layout, kind);
-  uint64_t frameAddress = stackPointer - static_cast<uint64_t>(TxFrameOffset(layout, kind));
+  int kind = TxFrameFlagIsInterrupt(flag, frames.interruptFlagSize) ? kInterruptFrame : kSolicitedFrame;
+  int64_t size = TxFrameSize(frames, kind);
+  uint64_t frameAddress = stackPointer - static_cast<uint64_t>(TxFrameOffset(frames, kind));
   if (size > 0 &&
       bc->services.memoryRead(bc, kTargetMemorySpace, frameAddress, static_cast<int32_t>(size), 1, target->frame) !=
           kTxOk)
     return kTxFailed;
   target->frameKind = static_cast<uint8_t>(kind);
-  target->frameValid = true;
+  // This read answers from the frame either way; it is kept for the next
+  // read unless the host dropped the cache meanwhile.
+  if (target->frameEpoch == epoch) {
+    target->frameThread = thread;
+    target->frameValid = true;
+  }
   return kTxOk;
 }
 
-int ReadSaved(BridgeContext* bc, ThreadxTargetState* target, const RegisterLayout& layout, uint64_t thread,
-              int32_t reg, uint64_t* value) {
-  const RegisterSlot* slot = TxLayoutFindSlot(layout, reg);
-  if (!slot || (slot->solicitedSize == kSlotLive && slot->interruptSize == kSlotLive))
+int ReadSaved(BridgeContext* bc, ThreadxTargetState* target, const ReadPlan& plan, uint64_t thread, int32_t reg,
+              uint64_t* value) {
+  const RegisterSlot& slot = plan.slot;
+  if (!plan.hasSlot || (slot.solicitedSize == kSlotLive && slot.interruptSize == kSlotLive))
     return ReadLive(bc, target, reg, value);
   uint64_t stackPointer = 0;
   if (StackPointerOf(bc, target, thread, &stackPointer) != kTxOk) return kTxFailed;
-  int status = LoadFrame(bc, target, layout, thread, stackPointer);
+  int status = LoadFrame(bc, target, plan.frames, thread, stackPointer);
   if (status != kTxOk) return status;
   int kind = target->frameKind;
-  FrameView frame{target->frame, TxFrameOffset(layout, kind), TxFrameSize(layout, kind), stackPointer,
+  FrameView frame{target->frame, TxFrameOffset(plan.frames, kind), TxFrameSize(plan.frames, kind), stackPointer,
                   bc->settings.bigEndianTarget, bc->settings.cpumajor};
-  SlotRead read = TxFrameDecode(frame, TxSlotPlace(*slot, kind), reg);
+  SlotRead read = TxFrameDecode(frame, TxSlotPlace(slot, kind), reg);
   if (read.kind == SlotReadKind::kLive) return ReadLive(bc, target, reg, value);
   if (read.kind == SlotReadKind::kFailed) return kTxFailed;
   *value = static_cast<uint32_t>(read.value);
   return kTxOk;
 }
 
-// The layout thread's frame follows: the floating-point one when the thread
-// saved floating-point registers.
-int LayoutOf(BridgeContext* bc, const ThreadxTargetState* target, uint64_t thread, const RegisterLayout** layout) {
-  *layout = target->intLayout;
+// Whether thread saved floating-point registers (then its frame follows the
+// floating-point layout).
+int SavedFloatingPoint(BridgeContext* bc, const ThreadxTargetState* target, uint64_t thread, bool* saved) {
+  *saved = false;
   if (!target->fpFlag || !target->fpLayout) return kTxOk;
   uint64_t flag = 0;
   if (EvaluateThreadField(bc, thread, target->fpFlag, &flag) != kTxOk) return kTxFailed;
-  if (flag != 0) *layout = target->fpLayout;
+  *saved = flag != 0;
   return kTxOk;
 }
 
@@ -167,14 +194,16 @@ int ReadRegister(BridgeContext* bc, ThreadxTargetState* target, uint64_t thread,
   if (!target->intLayout) TxLayoutSelectForTarget(bc, target);
   if (!target->intLayout) return kTxFailed;
   if (target->currentThread != 0 && thread == target->currentThread) return ReadLive(bc, target, reg, value);
-  const RegisterLayout* layout = nullptr;
-  if (LayoutOf(bc, target, thread, &layout) != kTxOk) return kTxFailed;
+  bool floatingPoint = false;
+  if (SavedFloatingPoint(bc, target, thread, &floatingPoint) != kTxOk) return kTxFailed;
   bool running = false;
   int status = IsRunning(bc, target, thread, &running);
   if (status != kTxOk) return status;
   if (running) return ReadLive(bc, target, reg, value);
+  const RegisterLayout* layout = floatingPoint ? target->fpLayout : target->intLayout;
+  if (!layout) return kTxFailed;  // the CPU changed while the host was asked
   *value = 0;
-  return ReadSaved(bc, target, *layout, thread, reg, value);
+  return ReadSaved(bc, target, PlanRead(*layout, reg), thread, reg, value);
 }
 
 }  // namespace

@@ -36,7 +36,12 @@ const CpuCommand* FindCpuCommand(const char* command) {
   return nullptr;
 }
 
+// Frees the record now, or when the callbacks still using it are done.
 void FreeTarget(ThreadxTargetState* target) {
+  if (target->users > 0) {
+    target->cleanupPending = true;
+    return;
+  }
   TxForgetLayouts(target);
   PortFree(target);
 }
@@ -50,6 +55,15 @@ void TxForgetLayouts(ThreadxTargetState* target) {
   target->fpLayout = nullptr;
   target->ownsIntLayout = false;
   target->ownsFpLayout = false;
+}
+
+void TxTargetEnter(ThreadxTargetState* target) {
+  if (target) target->users++;
+}
+
+void TxTargetLeave(ThreadxTargetState* target) {
+  if (!target || --target->users > 0 || !target->cleanupPending) return;
+  FreeTarget(target);
 }
 
 int TxVuskInit(BridgeContext* bc) {
@@ -85,6 +99,7 @@ int TxTargetCleanup(BridgeContext*, void** targetData) {
 int TxTargetNotify(BridgeContext*, ThreadxTargetState* target, int32_t notice) {
   if (!target || notice != kNoticeHalted) return kTxOk;
   target->frameValid = false;
+  target->frameEpoch++;
   target->frameThread = 0;
   target->frameStackPointerLow = 0;
   target->frameStackPointerHigh = 0;
@@ -103,5 +118,6 @@ int TxCmdExecute(BridgeContext*, ThreadxTargetState* target, const char* command
   TxForgetLayouts(target);
   // A frame read for the old CPU's layout may be shorter than the new one's.
   target->frameValid = false;
+  target->frameEpoch++;
   return kTxOk;
 }

@@ -292,3 +292,26 @@ TEST_F(RegisterRead, SmpThreadOnAnotherCoreReadsItsFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+// A cleanup that arrives while a callback still uses the record (the host
+// calling in during a request) leaves it to that callback to free.
+TEST(TargetRecordLife, CleanupWaitsForTheLastUser) {
+  FakeHost fake;
+  auto* record = static_cast<ThreadxTargetState*>(PortAllocZero(1, sizeof(ThreadxTargetState)));
+  void* targetData = record;
+  TxTargetEnter(record);
+  TxTargetEnter(record);
+  EXPECT_EQ(TxTargetCleanup(&fake.bc, &targetData), kTxOk);
+  EXPECT_EQ(targetData, nullptr);
+  EXPECT_TRUE(record->cleanupPending);
+  record->frame[0] = 1;  // still the callback's to use
+  TxTargetLeave(record);
+  EXPECT_EQ(record->users, 1);
+  TxTargetLeave(record);  // frees it; the leak checker holds us to that
+  TxTargetEnter(nullptr);
+  TxTargetLeave(nullptr);
+}
+
+}  // namespace

@@ -326,6 +326,24 @@ def smp():
     write("smp", requests, rules)
 
 
+def nested_host_calls():
+    # The debugger calls in while the plugin waits for a frame: a CPU change
+    # drops the layout the read started with, a cleanup drops the target.
+    # Each read finishes on what it began with.
+    thread = 0x20001000
+    requests = session(24, 0) + [read(thread, 4), read(thread, 5)] + END
+    rules = settings() + NO_OPTIONS + RUNNING + [stack(thread, 0x20003f00)]
+    solicited = frame(44, {8: 0x0404})
+    rules += [{"method": MEMORY, "times": 1, "before": [req("VuskCmd_Execute", command="cpumajor 16")],
+               "result": {"return": 0, "value": solicited[:4].hex()}},
+              {"method": MEMORY, "times": 1, "result": {"return": 0, "value": solicited.hex()}}]
+    interrupt = frame(408, {40: 0x0505}, interrupt=True)
+    rules += [{"method": MEMORY, "times": 1, "result": {"return": 0, "value": interrupt[:4].hex()}},
+              {"method": MEMORY, "times": 1, "before": [req("TargetCleanup")],
+               "result": {"return": 0, "value": interrupt.hex()}}]
+    write("nested_host_calls", requests, rules)
+
+
 if __name__ == "__main__":
     solicited_frame()
     interrupt_frame()
@@ -339,3 +357,4 @@ if __name__ == "__main__":
     notify_and_command()
     user_directory()
     smp()
+    nested_host_calls()
