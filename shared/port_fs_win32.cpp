@@ -2,14 +2,15 @@
 //
 // Paths are UTF-8 texts everywhere else in the program; this file widens them
 // to UTF-16 for the system and narrows the system's answers back, so that a
-// directory name outside the ANSI code page still works. Joins use the
-// backslash; splits accept both separators, since database files name their
+// directory name outside the ANSI code page still works. Joins write
+// backslashes; splits accept both separators, since database files name their
 // includes with slashes. Absolute forms: a drive ("C:\", "C:/"), a rooted path
 // ("\x", "/x") and a UNC name ("\\server\share").
 #include "shared/port_fs.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
@@ -178,10 +179,13 @@ bool PortFsIsAbsolute(const std::string& path) {
   return (!path.empty() && IsSeparator(path[0])) || (HasDrive(path) && path.size() > 2 && IsSeparator(path[2]));
 }
 
+// A joined path is written the Windows way: its slashes become backslashes,
+// so that messages name files as the user knows them.
 std::string PortFsJoin(const std::string& dir, const std::string& name) {
   if (dir.empty() || PortFsIsAbsolute(name)) return name;
-  if (IsSeparator(dir.back())) return dir + name;
-  return dir + kSeparator + name;
+  std::string path = IsSeparator(dir.back()) ? dir + name : dir + kSeparator + name;
+  std::replace(path.begin(), path.end(), '/', kSeparator);
+  return path;
 }
 
 // "C:\x" gives "C:\", "C:x" gives "C:", "\x" gives "\".

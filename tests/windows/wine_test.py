@@ -14,6 +14,9 @@ up for the whole run, from the top of the source tree, with the environment:
 - Live: vusk_threadx.exe (and the probe built beside it) served through
   pipes: framing, nested host requests, end of work and exit statuses.
 - Crash: the dump that a fault leaves behind, and the status it ends with.
+- Files: path helpers, installation directories, directory listing and the
+  database loaded from the configuration directories, %include_many and
+  names outside ASCII included.
 
 A Unix parent sees only the low 8 bits of a Windows exit status: an access
 violation (0xC0000005) ends with 5, a stack overflow (0xC00000FD) with 253.
@@ -22,6 +25,7 @@ violation (0xC0000005) ends with 5, a stack overflow (0xC00000FD) with 253.
 import glob
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -39,6 +43,7 @@ WINEPREFIX = os.environ.get("WINEPREFIX", os.path.join(WIN_BUILD, "wineprefix"))
 PLUGIN_EXE = os.path.join(WIN_BUILD, "vusk_threadx.exe")
 PROBE_EXE = os.path.join(WIN_BUILD, "tests", "vusk_process_probe.exe")
 CRASH_EXE = os.path.join(WIN_BUILD, "tests", "vusk_crash_probe.exe")
+PORT_EXE = os.path.join(WIN_BUILD, "tests", "vusk_port_probe.exe")
 
 TIMEOUT = 30.0  # a Wine process may take a few seconds to come up
 USAGE_TAIL = " [-help | [-ignore_error] -file <JsonRecordPlaybackFile>]\n"
@@ -326,6 +331,73 @@ class Crash(unittest.TestCase):
     def test_out_of_memory(self):
         err = self.crash("oom", 1)
         self.assertTrue(err.startswith("fatal: Out of memory (0x7fffffffffffffff bytes requested)\n"), err)
+
+
+def write_file(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+class Files(unittest.TestCase):
+    """The probe's installation directory is build-windows/tests: its
+    "defaults" and "config" directories are made for a case and removed."""
+
+    PROBE_DIR = os.path.dirname(PORT_EXE)
+
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory(dir=WIN_BUILD)
+        self.made = [os.path.join(self.PROBE_DIR, name) for name in ("defaults", "config")]
+
+    def tearDown(self):
+        self.scratch.cleanup()
+        for directory in self.made:
+            shutil.rmtree(directory, ignore_errors=True)
+
+    def test_path_helpers(self):
+        self.assertEqual(run_exe(PORT_EXE, "paths"), (0, "", ""))
+
+    def test_installation_directories(self):
+        status, out, err = run_exe(PORT_EXE, "install")
+        self.assertEqual((status, err), (0, ""))
+        install = windows_path(self.PROBE_DIR)
+        lines = out.split("\n")
+        self.assertEqual(lines[:3], [install, install + "\\defaults", install + "\\config"])
+        self.assertRegex(lines[3], r"^C:\\.*[^\\]$")  # the temporary directory, no separator at the end
+        self.assertEqual(lines[4:], ["win64", ""])
+
+    def test_listing(self):
+        names = ["b.odb", "a.odb", "B.odb", "\u00fc.odb", "sub"]
+        for name in names:
+            write_file(os.path.join(self.scratch.name, name, "x") if name == "sub"
+                       else os.path.join(self.scratch.name, name), "")
+        status, out, err = run([WINE, PORT_EXE, "list", windows_path(self.scratch.name)])
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out.encode("latin-1").decode("utf-8"), "".join(n + "\n" for n in sorted(names)))
+        empty = os.path.join(self.scratch.name, "sub", "empty")
+        os.mkdir(empty)
+        self.assertEqual(run_exe(PORT_EXE, "list", windows_path(empty)), (0, "", ""))
+        self.assertEqual(run_exe(PORT_EXE, "list", windows_path(empty) + "\\missing"), (1, "error 2\n", ""))
+
+    def test_database_from_the_configuration_directories(self):
+        relative = os.path.join("os_aware", "threadx_fm.odb")
+        parts = os.path.join(self.PROBE_DIR, "config", "os_aware", "parts")
+        write_file(os.path.join(self.PROBE_DIR, "defaults", relative), 'order += { "defaults" }\n')
+        write_file(os.path.join(self.PROBE_DIR, "config", relative),
+                   'order += { "config" }\n%include_many "${__DIR__}/parts/*.odb"\n')
+        for name in ("b", "a", "B", "\u00fc"):
+            write_file(os.path.join(parts, name + ".odb"), 'order += { "part %s" }\n' % name)
+        write_file(os.path.join(parts, "c.txt"), 'order += { "not a part" }\n')
+        write_file(os.path.join(self.scratch.name, relative), 'order += { "user" }\n')
+        status, out, err = run_exe(PORT_EXE, "config", windows_path(self.scratch.name))
+        self.assertEqual((status, err), (0, ""))
+        install = windows_path(self.PROBE_DIR)
+        part_files = ["%s\\config\\os_aware\\parts\\%s.odb" % (install, name) for name in ("B", "a", "b", "\u00fc")]
+        files = ([install + "\\defaults\\os_aware\\threadx_fm.odb", install + "\\config\\os_aware\\threadx_fm.odb"]
+                 + part_files + [windows_path(self.scratch.name) + "\\os_aware\\threadx_fm.odb"])
+        order = ["defaults", "config", "part B", "part a", "part b", "part \u00fc", "user"]
+        expected = "".join("file %s\n" % f for f in files) + "".join("order %s\n" % o for o in order)
+        self.assertEqual(out.encode("latin-1").decode("utf-8"), expected)
 
 
 def main():
