@@ -5,6 +5,7 @@
 //   install          prints the installation, defaults and config directories
 //                    and the temporary directory, one a line
 //   list DIR         prints the entries of DIR, one a line, sorted byte-wise
+//   open PATH        prints "readable" or "error N" (the open's error number)
 //   config USERDIR   loads os_aware/threadx_fm.odb from the configuration
 //                    directories and USERDIR (as the awareness does), then
 //                    prints each file opened and the "order" list of the root
@@ -102,6 +103,18 @@ int PrintListing(const char* dir) {
   return 0;
 }
 
+int PrintOpen(const char* path) {
+  int error_code = 0;
+  FILE* stream = PortFsOpen(path, "rb", &error_code);
+  if (!stream) {
+    printf("error %d\n", error_code);
+    return 1;
+  }
+  fclose(stream);
+  printf("readable\n");
+  return 0;
+}
+
 int PrintConfig(const char* userDir) {
   attr_database db = {};
   attr_database_init(&db, "threadx registers", nullptr, false);
@@ -123,6 +136,7 @@ int main(int argc, char** argv) {
   if (strcmp(command, "paths") == 0) status = CheckPaths();
   if (strcmp(command, "install") == 0) status = PrintInstall();
   if (argc > 2 && strcmp(command, "list") == 0) status = PrintListing(argv[2]);
+  if (argc > 2 && strcmp(command, "open") == 0) status = PrintOpen(argv[2]);
   if (argc > 2 && strcmp(command, "config") == 0) status = PrintConfig(argv[2]);
   fflush(stdout);
   return status;

@@ -379,6 +379,13 @@ class Files(unittest.TestCase):
         self.assertEqual(run_exe(PORT_EXE, "list", windows_path(empty)), (0, "", ""))
         self.assertEqual(run_exe(PORT_EXE, "list", windows_path(empty) + "\\missing"), (1, "error 2\n", ""))
 
+    def test_open_refuses_a_directory(self):
+        path = os.path.join(self.scratch.name, "file.odb")
+        write_file(path, "x = 1\n")
+        self.assertEqual(run_exe(PORT_EXE, "open", windows_path(path)), (0, "readable\n", ""))
+        self.assertEqual(run_exe(PORT_EXE, "open", windows_path(path) + ".missing"), (1, "error 2\n", ""))
+        self.assertEqual(run_exe(PORT_EXE, "open", windows_path(self.scratch.name)), (1, "error 13\n", ""))
+
     def test_database_from_the_configuration_directories(self):
         relative = os.path.join("os_aware", "threadx_fm.odb")
         parts = os.path.join(self.PROBE_DIR, "config", "os_aware", "parts")
