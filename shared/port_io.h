@@ -34,7 +34,9 @@ void PortSetBinaryStandardStreams();
 // Routine run on a fatal signal (segmentation fault, bus error, arithmetic
 // fault, illegal instruction, abort). It must be signal-safe. After it returns
 // the signal is raised again with its default action, so the process still
-// ends as the signal demands.
+// ends as the signal demands. On Windows an unhandled exception stands for
+// the signal (the routine is told the matching signal number) and the process
+// ends with the exception's code.
 using PortFatalSignalFn = void (*)(int signalNumber);
 void PortInstallFatalSignalHandlers(PortFatalSignalFn onFatal);
 
