@@ -88,13 +88,13 @@ def unix_path(win_path):
     return os.path.join(WINEPREFIX, "drive_%s" % drive) + rest
 
 
-def run(command, stdin=subprocess.DEVNULL):
-    done = subprocess.run(command, stdin=stdin, capture_output=True, cwd=SOURCE, timeout=TIMEOUT)
+def run(command, stdin=subprocess.DEVNULL, cwd=SOURCE):
+    done = subprocess.run(command, stdin=stdin, capture_output=True, cwd=cwd, timeout=TIMEOUT)
     return done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
 
 
-def run_exe(exe, *args):
-    return run([WINE, exe, *args])
+def run_exe(exe, *args, cwd=SOURCE):
+    return run([WINE, exe, *args], cwd=cwd)
 
 
 def wine_pipe(exe, *args):
@@ -110,8 +110,12 @@ class Records(unittest.TestCase):
     """Filled below with one case per record file."""
 
     def play_both(self, record):
-        linux = run([LINUX_PLUGIN, "-file", record])
-        windows = run_exe(PLUGIN_EXE, "-file", record)
+        # A record plays in its own directory, as under ctest: paths the
+        # recorded debugger reports may be relative to it.
+        directory = os.path.join(SOURCE, os.path.dirname(record))
+        name = os.path.basename(record)
+        linux = run([LINUX_PLUGIN, "-file", name], cwd=directory)
+        windows = run_exe(PLUGIN_EXE, "-file", name, cwd=directory)
         self.assertEqual(windows, linux, "the builds differ on %s" % record)
         return windows
 
@@ -120,7 +124,7 @@ def record_case(record):
     def case(self):
         with open(os.path.join(SOURCE, record), "rb") as f:
             lines = sum(1 for _ in f)
-        expected = (0, "Successfully played back all %d lines from %s.\n" % (lines, record), "")
+        expected = (0, "Successfully played back all %d lines from %s.\n" % (lines, os.path.basename(record)), "")
         self.assertEqual(self.play_both(record), expected)
     return case
 
