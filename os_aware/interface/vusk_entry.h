@@ -22,6 +22,12 @@ const char* VUSK_Client_CmdParser(const char* request);
 
 }  // extern "C"
 
+struct JrClient;
+
+// The process's client of the host, made by VUSK_Client_CmdInit (null before
+// it). Owned by the process; every host service call goes through it.
+JrClient* VuskHostClient();
+
 // Set only by the Exit method's handler, while it builds its result; the main
 // loop ends after that response has been written.
 extern bool exitRequested;

@@ -1,0 +1,6 @@
+// awareness_none: the frame without awareness logic. Every slot stays empty,
+// so each method gives its empty-slot answer; used until an awareness logic
+// is linked in its place and by the frame's own tests.
+#include "os_aware/interface/vusk_awareness.h"
+
+int VuskAwarenessStart(int, char**, VuskCallbackTable*) { return 0; }

@@ -1,0 +1,67 @@
+// command_line: see command_line.h.
+#include "os_aware/plugin/command_line.h"
+
+#include <cstddef>
+
+#include "os_aware/plugin/console.h"
+
+namespace {
+
+enum class Option { Help, IgnoreError, File };
+
+struct OptionName {
+  const char* name;
+  Option option;
+};
+
+constexpr OptionName kOptions[] = {
+    {"-h", Option::Help},
+    {"-help", Option::Help},
+    {"-ignore_error", Option::IgnoreError},
+    {"-f", Option::File},
+    {"-file", Option::File},
+};
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameIgnoringCase(const char* a, const char* b) {
+  for (; *a && *b; a++, b++) {
+    if (AsciiLower(*a) != AsciiLower(*b)) return false;
+  }
+  return *a == *b;
+}
+
+const OptionName* FindOption(const char* argument) {
+  for (const OptionName& entry : kOptions) {
+    if (SameIgnoringCase(argument, entry.name)) return &entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, char** argv) {
+  CommandLine line = {CommandAction::Live, nullptr, false};
+  if (argc < 2) return line;
+  for (int i = 1; i < argc; i++) {
+    const OptionName* found = argv[i] ? FindOption(argv[i]) : nullptr;
+    if (!found) return {CommandAction::SyntaxError, line.recordPath, line.ignoreError};
+    switch (found->option) {
+      case Option::Help:
+        return {CommandAction::Help, line.recordPath, line.ignoreError};
+      case Option::IgnoreError:
+        line.ignoreError = true;
+        break;
+      case Option::File:
+        if (i + 1 >= argc) return {CommandAction::SyntaxError, line.recordPath, line.ignoreError};
+        if (line.recordPath) {
+          ConsoleError("Only one playback file is allowed.\n");
+          return {CommandAction::SyntaxError, argv[i + 1], line.ignoreError};
+        }
+        line.recordPath = argv[++i];
+        break;
+    }
+  }
+  line.action = line.recordPath ? CommandAction::Playback : CommandAction::SyntaxError;
+  return line;
+}

@@ -1,0 +1,185 @@
+// playback: see playback.h.
+//
+// The record file is open for the whole run and shared by the driver and
+// PlaybackExchange; each activation reads into a RecordLine of its own.
+// Nested host requests in the record are served recursively, bounded like the
+// live exchange by kHostExchangeMaxDepth.
+#include "os_aware/plugin/playback.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "os_aware/interface/vusk_entry.h"
+#include "os_aware/plugin/console.h"
+#include "os_aware/plugin/framing.h"
+#include "os_aware/plugin/host_exchange.h"
+#include "shared/port_alloc.h"
+
+bool ignoreError = false;
+int playbackLine = 0;
+int playbackError = 0;
+
+namespace {
+
+FILE* g_record = nullptr;
+char* g_last_response = nullptr;  // owned; see PlaybackExchange
+int g_playback_depth = 0;
+
+constexpr size_t kRecordLineInitialBytes = 256;
+
+bool IsPrefixChar(char c) { return (c >= '0' && c <= '9') || c == ':' || c == '.' || c == ' ' || c == '\t'; }
+bool IsRecordBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Length of tag when text starts with it (any letter case), else 0.
+size_t MatchTag(const char* text, const char* tag) {
+  size_t i = 0;
+  for (; tag[i]; i++) {
+    if (AsciiLower(text[i]) != AsciiLower(tag[i])) return 0;
+  }
+  return i;
+}
+
+enum class LineRead { Line, TooLong, EndOfFile };
+
+// Reads one physical line (without its newline) into line.
+LineRead ReadPhysicalLine(RecordLine* line) {
+  size_t length = 0;
+  bool any = false;
+  bool tooLong = false;
+  int c;
+  while ((c = fgetc(g_record)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (length + 1 >= kRecordLineMaxBytes) {
+      tooLong = true;  // keep reading to the end of the line
+      continue;
+    }
+    if (length + 1 >= line->capacity) {
+      size_t grown = line->capacity ? line->capacity * 2 : kRecordLineInitialBytes;
+      if (grown > kRecordLineMaxBytes) grown = kRecordLineMaxBytes;
+      line->text = static_cast<char*>(PortRealloc(line->text, grown));
+      line->capacity = grown;
+    }
+    line->text[length++] = static_cast<char>(c);
+  }
+  if (!any) return LineRead::EndOfFile;
+  if (tooLong) return LineRead::TooLong;
+  if (!line->text) {
+    line->text = static_cast<char*>(PortAlloc(kRecordLineInitialBytes));
+    line->capacity = kRecordLineInitialBytes;
+  }
+  line->text[length] = '\0';
+  return LineRead::Line;
+}
+
+const char* SyntaxError() {
+  ConsoleOut("Invalid syntax at line %d\n", playbackLine);
+  playbackError = kPlaybackSyntaxError;
+  return nullptr;
+}
+
+const char* ExpectError(const char* side, int lineNumber) {
+  ConsoleOut("Expect a message from %s at line %d\n", side, lineNumber);
+  playbackError = kPlaybackSyntaxError;
+  return nullptr;
+}
+
+void ReportMismatch(const char* what, const char* text) {
+  ConsoleOut("Got different %s to %s on line %d:\n%s\n", what, kHostTag, playbackLine, text ? text : "<NULL>");
+  playbackError = kPlaybackMismatch;
+}
+
+bool Differ(const char* recorded, const char* produced) { return !produced || strcmp(recorded, produced) != 0; }
+
+// Reads the plugin's next recorded message and compares it with produced.
+// False when no line could be read (already reported).
+bool CheckPluginLine(RecordLine* line, const char* produced) {
+  const char* recorded = ReadRecordLine(line, kPluginTag, true);
+  if (!recorded) return false;
+  if (Differ(recorded, produced)) ReportMismatch("request", produced);
+  return true;
+}
+
+struct DepthScope {
+  DepthScope() { g_playback_depth++; }
+  ~DepthScope() { g_playback_depth--; }
+};
+
+}  // namespace
+
+RecordLine::~RecordLine() { PortFree(text); }
+
+const char* ReadRecordLine(RecordLine* line, const char* side, bool reportMissing) {
+  LineRead read = g_record ? ReadPhysicalLine(line) : LineRead::EndOfFile;
+  if (read == LineRead::EndOfFile) {
+    if (reportMissing) ExpectError(side, playbackLine + 1);
+    return nullptr;
+  }
+  playbackLine++;
+  if (read == LineRead::TooLong) return SyntaxError();
+  char* p = line->text;
+  while (IsPrefixChar(*p)) p++;
+  size_t tagLength = MatchTag(p, side);
+  if (!tagLength) return ExpectError(side, playbackLine);
+  p += tagLength;
+  while (IsRecordBlank(*p)) p++;
+  if (*p != ':') return SyntaxError();
+  p++;
+  while (IsRecordBlank(*p)) p++;
+  size_t length = strlen(p);
+  while (length > 0 && IsRecordBlank(p[length - 1])) length--;
+  p[length] = '\0';
+  return p;
+}
+
+int PlaybackRun(const char* path) {
+  g_record = path ? fopen(path, "rb") : nullptr;
+  if (!g_record) {
+    ConsoleOut("Cannot open file to read: %s\n", path ? path : "(null)");
+    return kPlaybackCannotOpen;
+  }
+  playbackLine = 0;
+  playbackError = 0;
+  RecordLine line;
+  while (ignoreError || playbackError == 0) {
+    const char* request = ReadRecordLine(&line, kHostTag, false);
+    if (!request) break;
+    const char* response = VUSK_Client_CmdParser(request);
+    const char* recorded = ReadRecordLine(&line, kPluginTag, true);
+    if (!recorded) break;  // reported as missing; there is nothing to compare
+    if (Differ(recorded, response)) {
+      ReportMismatch("result", response);
+      break;
+    }
+  }
+  if (playbackError == 0) ConsoleOut("Successfully played back all %d lines from %s.\n", playbackLine, path);
+  fclose(g_record);
+  g_record = nullptr;
+  PortFree(g_last_response);
+  g_last_response = nullptr;
+  return playbackError;
+}
+
+const char* PlaybackExchange(const char* request) {
+  if (!request || !g_record) return nullptr;
+  if (g_playback_depth >= kHostExchangeMaxDepth) {
+    ConsoleOut("Host requests nested deeper than %d at line %d\n", kHostExchangeMaxDepth, playbackLine);
+    playbackError = kPlaybackSyntaxError;
+    return nullptr;
+  }
+  DepthScope depth;
+  RecordLine line;
+  if (!CheckPluginLine(&line, request)) return nullptr;
+  for (;;) {
+    const char* message = ReadRecordLine(&line, kHostTag, true);
+    if (!message) return nullptr;
+    if (!IsHostRequest(message)) {
+      PortFree(g_last_response);
+      g_last_response = PortStrdup(message);
+      return g_last_response;
+    }
+    // A host request made while the plugin waits: answer it, check the answer.
+    if (!CheckPluginLine(&line, VUSK_Client_CmdParser(message))) return nullptr;
+  }
+}
