@@ -4,8 +4,6 @@
 // VuskInit creates the context and is the only method whose result puts
 // "return" first. TargetInit sends its seven info members whatever the
 // callback answers, but only "return": 1 when a required member is missing.
-#include <cinttypes>
-
 #include "os_aware/interface/vusk_catalogue.h"
 #include "os_aware/interface/vusk_entry.h"
 #include "os_aware/interface/vusk_methods.h"
@@ -13,6 +11,12 @@
 #include "shared/port_alloc.h"
 
 namespace {
+
+// An int32 member, kept in an unsigned field when present.
+void StoreIfPresent(const JsonValue* params, const char* name, uint32_t* field) {
+  int32_t value = 0;
+  if (JsonGetInt32(params, name, &value)) *field = static_cast<uint32_t>(value);
+}
 
 // ---- VuskInit ------------------------------------------------------------------
 
@@ -25,7 +29,7 @@ void CopyPath(const JsonValue* params, const char* name, char** field) {
 
 void ApplyInitMembers(VUSK_ServiceCntx* context, const JsonValue* params) {
   VuskPluginInfo* info = &context->info;
-  JsonGetInt32(params, "versionRequired", reinterpret_cast<int32_t*>(&info->versionRequired));
+  StoreIfPresent(params, "versionRequired", &info->versionRequired);
   VuskInfoSet(info, kInfoTreatMasterProcessAsKernel, VuskParamFlagOr(params, "treatMasterProcessAsKernel", true));
   CopyPath(params, "sharedLibPath", &context->sharedLibPath);
   CopyPath(params, "realSharedLibPath", &context->realSharedLibPath);
@@ -109,11 +113,6 @@ void ReadInfoFlags(VuskPluginInfo* info, const JsonValue* params) {
   VuskInfoSet(info, kInfoDistinguishCpuModes, VuskParamFlagOr(params, "distinguishCpuModes", true));
   bool fix = false;
   if (VuskParamFlag(params, "fixVuskMemSpc", &fix)) VuskInfoSet(info, kInfoFixVuskMemSpc, fix);
-}
-
-void StoreIfPresent(const JsonValue* params, const char* name, uint32_t* field) {
-  int32_t value = 0;
-  if (JsonGetInt32(params, name, &value)) *field = static_cast<uint32_t>(value);
 }
 
 int TargetInitBody(VUSK_ServiceCntx* context, const JsonValue* params, JsonValue* result) {

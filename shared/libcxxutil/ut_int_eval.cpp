@@ -20,7 +20,7 @@ enum class Op {
 
 // A comparison holds when the three-way compare (-1, 0, 1) of its unsigned
 // operands is one of its two accepted outcomes.
-struct OpSpec {
+struct OperatorRow {
   const char* text;
   Op op;
   int precedence;
@@ -31,7 +31,7 @@ struct OpSpec {
 
 // Two-character operators come first so that a linear scan finds the
 // longest match.
-constexpr OpSpec kOps[] = {
+constexpr OperatorRow kOps[] = {
     {"||", Op::OrOr, 3, true, 0, 0},      {"&&", Op::AndAnd, 4, true, 0, 0},  {"==", Op::Eq, 8, true, 0, 0},
     {"!=", Op::Ne, 8, true, -1, 1},       {"<=", Op::Le, 9, true, -1, 0},     {">=", Op::Ge, 9, true, 0, 1},
     {"<<", Op::Shl, 10, true, 0, 0},      {">>", Op::Shr, 10, true, 0, 0},    {"(", Op::LParen, 0, false, 0, 0},
@@ -55,7 +55,7 @@ struct Token {
   const char* end = "";
   std::string text;        // name, or string contents
   uint64_t number = 0;
-  const OpSpec* op = nullptr;
+  const OperatorRow* op = nullptr;
 };
 
 // Cuts tokens from one text, with one token of look-ahead.
@@ -102,11 +102,11 @@ void Scanner::Read() {
     }
   } else {
     token_.kind = TokenKind::Bad;
-    for (const OpSpec& spec : kOps) {
-      size_t length = strlen(spec.text);
-      if (strncmp(p, spec.text, length) == 0) {
+    for (const OperatorRow& row : kOps) {
+      size_t length = strlen(row.text);
+      if (strncmp(p, row.text, length) == 0) {
         token_.kind = TokenKind::Operator;
-        token_.op = &spec;
+        token_.op = &row;
         p += length;
         break;
       }
@@ -220,8 +220,8 @@ uint64_t ParsePrimary(Evaluation& ev, Scanner& sc, bool skip) {
   }
 }
 
-uint64_t ApplyBinary(const OpSpec& spec, uint64_t left, uint64_t right) {
-  switch (spec.op) {
+uint64_t ApplyBinary(const OperatorRow& row, uint64_t left, uint64_t right) {
+  switch (row.op) {
     case Op::Comma: return right;
     case Op::Or: return left | right;
     case Op::Xor: return left ^ right;
@@ -234,26 +234,26 @@ uint64_t ApplyBinary(const OpSpec& spec, uint64_t left, uint64_t right) {
     default: break;
   }
   int compare = left < right ? -1 : (left > right ? 1 : 0);
-  return (compare == spec.accept_a || compare == spec.accept_b) ? 1 : 0;
+  return (compare == row.accept_a || compare == row.accept_b) ? 1 : 0;
 }
 
-// The operator spec has been taken; left is the value before it.
-uint64_t ParseOperand(Evaluation& ev, Scanner& sc, const OpSpec& spec, uint64_t left, bool skip) {
-  switch (spec.op) {
+// The operator of row has been taken; left is the value before it.
+uint64_t ParseOperand(Evaluation& ev, Scanner& sc, const OperatorRow& row, uint64_t left, bool skip) {
+  switch (row.op) {
     case Op::OrOr:
-      return (ParseExpression(ev, sc, spec.precedence, skip || left != 0) != 0 || left != 0) ? 1 : 0;
+      return (ParseExpression(ev, sc, row.precedence, skip || left != 0) != 0 || left != 0) ? 1 : 0;
     case Op::AndAnd:
-      return (ParseExpression(ev, sc, spec.precedence, skip || left == 0) != 0 && left != 0) ? 1 : 0;
+      return (ParseExpression(ev, sc, row.precedence, skip || left == 0) != 0 && left != 0) ? 1 : 0;
     case Op::Question: {
-      uint64_t when_true = ParseExpression(ev, sc, spec.precedence, skip || left == 0);
+      uint64_t when_true = ParseExpression(ev, sc, row.precedence, skip || left == 0);
       if (ev.failed) return 0;
       if (!sc.PeekIs(Op::Colon)) return FailNear(ev, sc.Peek());
       sc.Next();
-      uint64_t when_false = ParseExpression(ev, sc, spec.precedence, skip || left != 0);
+      uint64_t when_false = ParseExpression(ev, sc, row.precedence, skip || left != 0);
       return left != 0 ? when_true : when_false;
     }
     default:
-      return ApplyBinary(spec, left, ParseExpression(ev, sc, spec.precedence, skip));
+      return ApplyBinary(row, left, ParseExpression(ev, sc, row.precedence, skip));
   }
 }
 
@@ -272,8 +272,8 @@ uint64_t ParseExpression(Evaluation& ev, Scanner& sc, int min_precedence, bool s
       break;
     }
     if (token.kind != TokenKind::Operator || !token.op->binary || token.op->precedence < min_precedence) break;
-    const OpSpec& spec = *sc.Next().op;
-    value = ParseOperand(ev, sc, spec, value, skip);
+    const OperatorRow& row = *sc.Next().op;
+    value = ParseOperand(ev, sc, row, value, skip);
   }
   ev.depth--;
   return value;

@@ -65,13 +65,11 @@ void SplitName(const std::string& argument, std::string* name, std::string* rest
 // between "<" and the following ">". Empty when there is none.
 std::string IncludeName(const std::string& argument) {
   size_t open = argument.find('"');
-  if (open != std::string::npos) {
-    size_t close = argument.find('"', open + 1);
-    return close == std::string::npos ? std::string() : argument.substr(open + 1, close - open - 1);
-  }
+  size_t close = open == std::string::npos ? open : argument.find('"', open + 1);
+  if (close != std::string::npos) return argument.substr(open + 1, close - open - 1);
   open = argument.find('<');
   if (open == std::string::npos) return std::string();
-  size_t close = argument.find('>', open + 1);
+  close = argument.find('>', open + 1);
   return close == std::string::npos ? std::string() : argument.substr(open + 1, close - open - 1);
 }
 

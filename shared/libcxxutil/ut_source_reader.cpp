@@ -42,7 +42,7 @@ source_reader::source_reader(const macro_table* database_macros, const file_pars
 }
 
 source_reader::~source_reader() {
-  while (!files_.empty()) CloseTop();
+  while (!files_.empty()) CloseTop(false);
 }
 
 void source_reader::ReportError(const char* format, ...) {
@@ -99,13 +99,14 @@ bool source_reader::OpenPath(const std::string& path, bool quiet) {
 }
 
 // Closes the innermost file; the including file's directory becomes __DIR__
-// again and its pending %include_many files are opened in turn.
-void source_reader::CloseTop() {
+// again and (with open_pending) its pending %include_many files are opened in
+// turn.
+void source_reader::CloseTop(bool open_pending) {
   OpenFile& file = files_.back();
   fclose(file.stream);
   if (callbacks_ && callbacks_->file_closed) callbacks_->file_closed(callbacks_->caller_data, file.path.c_str());
   files_.pop_back();
-  if (files_.empty()) return;
+  if (files_.empty() || !open_pending) return;
   preprocessor_.define("__DIR__", files_.back().dir.c_str());
   while (!files_.back().pending.empty()) {
     std::string next = files_.back().pending.front();
@@ -148,7 +149,7 @@ bool source_reader::ReadLine() {
   std::string line;
   while (!files_.empty()) {
     if (!ReadLogicalLine(files_.back(), &line)) {
-      CloseTop();
+      CloseTop(true);
       continue;
     }
     size_t start = 0;
@@ -346,10 +347,10 @@ bool source_reader::ExpandInString(const std::string& name, bool braces, std::ve
 
 // A quoted token up to its closing quote or the end of the pending text,
 // with "$NAME" and "${NAME}" expanded in place.
-void source_reader::CutQuoted(PendingText& top_ref) {
-  size_t index = pending_.size() - 1;  // expansion never pushes, but stay safe
-  std::string text = top_ref.text;
-  size_t i = top_ref.pos;
+void source_reader::CutQuoted(PendingText& top) {
+  // Expansion here only reads the macro tables; the pending stack stays put.
+  const std::string& text = top.text;
+  size_t i = top.pos;
   token_ += text[i++];
   std::vector<std::string> chain;
   while (i < text.size()) {
@@ -382,7 +383,7 @@ void source_reader::CutQuoted(PendingText& top_ref) {
     token_ += c;
     i++;
   }
-  pending_[index].pos = i;
+  top.pos = i;
 }
 
 bool source_reader::accept(const char* literal) {

@@ -102,7 +102,7 @@ class source_reader {
 
   void ReportError(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool OpenPath(const std::string& path, bool quiet);
-  void CloseTop();
+  void CloseTop(bool open_pending);
   bool ReadPhysicalLine(OpenFile& file, std::string* line);
   bool ReadLogicalLine(OpenFile& file, std::string* line);
   bool ReadLine();

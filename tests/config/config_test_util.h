@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,13 +41,16 @@ class CapturedMessages {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = std::string(VUSK_BINARY_DIR) + "/config_scratch_XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    path_ = mkdtemp(buffer.data()) ? buffer.data() : "";
+    std::filesystem::path base = std::filesystem::path(VUSK_BINARY_DIR) / "config_scratch";
+    for (int attempt = 0; path_.empty() && attempt < 1000; attempt++) {
+      std::filesystem::path candidate = base / std::to_string(std::random_device{}());
+      std::error_code error;
+      if (std::filesystem::create_directories(candidate, error)) path_ = candidate.generic_string();
+    }
   }
   ~ScratchDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+    std::error_code error;
+    if (!path_.empty()) std::filesystem::remove_all(path_, error);
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -56,8 +61,8 @@ class ScratchDir {
   // needed) and returns the full path.
   std::string Write(const std::string& name, const std::string& text) const {
     std::string full = path_ + "/" + name;
-    size_t slash = full.rfind('/');
-    std::system(("mkdir -p '" + full.substr(0, slash) + "'").c_str());
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(full).parent_path(), error);
     FILE* stream = fopen(full.c_str(), "wb");
     EXPECT_NE(stream, nullptr) << full;
     if (stream) {

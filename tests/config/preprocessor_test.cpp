@@ -130,6 +130,9 @@ TEST_F(ReaderTest, ConditionFunctions) {
                      "%if fileexists(\"${__DIR__}/main.odb\") && !file_exists(\"${__DIR__}/nope.odb\")\nf\n%endif\n"),
             (Texts{"a", "|", "b", "|", "c", "|", "d", "|", "e", "|", "f", "|"}));
   EXPECT_TRUE(messages.all().empty());
+  TokensOf("%if defined A\n%endif\n");
+  EXPECT_EQ(messages.texts(), Texts{"macro not defined(defined) ..."});
+  messages.clear();
   TokensOf("%if defined(A, B) || streq(A) || nosuch(1) || streq(NOPE, x)\n%endif\n"
            "%if 1 || defined(A, B) || nosuch(1)\n%endif\n");
   EXPECT_EQ(messages.texts(), (Texts{"too many arguments defined", "too few arguments streq", "unknown function: nosuch",
@@ -152,8 +155,9 @@ TEST_F(ReaderTest, IncludesResolveAgainstTheIncludingFile) {
 
 TEST_F(ReaderTest, IncludeNamesAndMissingFiles) {
   dir.Write("y", "y\n");
-  EXPECT_EQ(TokensOf("%include \"\"\n%include\n%include \"y\"\n%include \"missing.odb\"\nend\n"),
-            (Texts{"y", "|", "end", "|"}));
+  dir.Write("z", "z\n");
+  EXPECT_EQ(TokensOf("%include \"\"\n%include\n%include \"y\"\n%include \"missing.odb\"\n%include \"q <z>\nend\n"),
+            (Texts{"y", "|", "z", "|", "end", "|"}));
   std::string where = "\"" + Main() + "\", line 4: error: ";
   EXPECT_EQ(messages.texts(), (Texts{"illegal directive: \"%include \"\"\"", "illegal directive: \"%include\"",
                                      where + "could not open \"" + dir.path() + "/missing.odb\" "}));
@@ -219,6 +223,26 @@ TEST_F(ReaderTest, TokensGrowBeyondTheInitialBuffer) {
   ASSERT_EQ(tokens.size(), 2u);
   EXPECT_EQ(tokens[0].size(), 32u * 1000u + 31u + 2u);
   EXPECT_GT(tokens[0].size(), kTokenBufferMinCapacity);
+}
+
+TEST_F(ReaderTest, RawModeKeepsHashAndPercent) {
+  dir.Write("main.odb", "a b\n%define X 1\n# not a comment\n%ifdef X\n");
+  source_reader reader(&database_macros, nullptr, nullptr);
+  ASSERT_TRUE(reader.open(Main().c_str()));
+  EXPECT_STREQ(reader.next_token(), "a");
+  EXPECT_FALSE(reader.enter_raw_mode());
+  reader.skip_to_eol();
+  EXPECT_TRUE(reader.enter_raw_mode());
+  EXPECT_FALSE(reader.enter_raw_mode());
+  Texts tokens;
+  while (const char* token = reader.next_token()) tokens.emplace_back(token);
+  EXPECT_TRUE(reader.leave_raw_mode());
+  EXPECT_FALSE(reader.leave_raw_mode());
+  EXPECT_EQ(tokens, (Texts{"%", "define", "X", "1", "#", "not", "a", "comment", "%", "ifdef", "X"}));
+  std::string where = "\"" + Main() + "\", line 1: error: ";
+  std::string end = "\"" + Main() + "\", At end of source: error: ";
+  EXPECT_EQ(messages.texts(), (Texts{where + "Must be at eol to switch to raw mode", where + "Already in raw mode",
+                                     end + "Not in raw mode"}));
 }
 
 TEST_F(ReaderTest, DirectoryMacroRewrite) {
