@@ -1,0 +1,183 @@
+// tx_bridge: the bridge pool and the two host settings asked by command; see
+// tx_bridge.h. The service operations themselves are in
+// tx_bridge_services.cpp and tx_bridge_files.cpp.
+//
+// Invariant: an entry is free exactly when its use count is 0; its host
+// pointer is then null.
+#include "os_aware/threadx/tx_bridge.h"
+
+#include <cstring>
+
+#include "os_aware/interface/vusk_service.h"
+#include "shared/port_alloc.h"
+
+uint8_t inRegisterRead = 0;
+
+namespace {
+
+BridgeContext g_pool[kBridgePoolSize];
+int32_t g_use_count[kBridgePoolSize];
+
+constexpr int32_t kPhySpaceUnknown = -1;
+int32_t g_use_phy_space = kPhySpaceUnknown;
+char* g_user_config_dir = nullptr;
+
+constexpr int32_t kPoolMessageType = 2;
+constexpr const char* kPoolExhausted = "VUSK Bridge: Failed to get service context.\n";
+constexpr const char* kPhySpaceCommand = "__debugFlag TxVuskUsePhySpace";
+constexpr const char* kPhySpaceOff = "= off";
+constexpr const char* kUserConfigDirCommand = "__user_cfg_dir";
+constexpr int32_t kOutputWanted = 1;
+
+// Maps each flag of the copy to its bit in the host's record.
+struct InfoFlagMap {
+  bool BridgeInfo::*field;
+  VuskInfoFlag bit;
+};
+constexpr InfoFlagMap kInfoFlags[] = {
+    {&BridgeInfo::kernelInPhysicalAddress, kInfoKernelInPhysicalAddress},
+    {&BridgeInfo::translateAddressOnMasterProcess, kInfoTranslateAddressOnMasterProcess},
+    {&BridgeInfo::treatMasterProcessAsKernel, kInfoTreatMasterProcessAsKernel},
+    {&BridgeInfo::showObjectNumber, kInfoShowObjectNumber},
+    {&BridgeInfo::fixVuskMemSpc, kInfoFixVuskMemSpc},
+    {&BridgeInfo::distinguishCpuModes, kInfoDistinguishCpuModes},
+};
+
+void CopySettings(const VUSK_ServiceCntx* host, BridgeSettings* to) {
+  to->cpumajor = host->majorCpuType;
+  to->cpuminor = host->minorCpuTypes ? static_cast<int16_t>(host->minorCpuTypes[0]) : host->minorCpuType;
+  to->bigEndianTarget = VuskCntxHas(host, kCntxTargetBigEndian);
+  to->bigEndianHost = VuskCntxHas(host, kCntxHostBigEndian);
+  to->logCommunication = VuskCntxHas(host, kCntxLogCommunication);
+  to->abortAction = VuskCntxHas(host, kCntxAbortAction);
+  to->inUserMode = VuskCntxHas(host, kCntxInUserMode);
+  to->notCheckInKernel = VuskCntxHas(host, kCntxNotInKernel);
+  to->isSimulator = VuskCntxHas(host, kCntxIsSimulator);
+  to->explorerInactive = !VuskCntxHas(host, kCntxExplorerIsActive);
+  to->pliskInValidation = VuskCntxHas2(host, kCntx2PliskInValidation);
+  to->suppressErrMsg = VuskCntxHas2(host, kCntx2SuppressErrMsg);
+  to->minorCpuTypes = host->minorCpuTypes;
+  to->cpuAddressSize = host->cpuAddressSize;
+  to->sharedLibPath = host->sharedLibPath;
+  to->realSharedLibPath = host->realSharedLibPath;
+}
+
+int PoolIndexOf(const BridgeContext* bc) {
+  for (int i = 0; i < kBridgePoolSize; i++) {
+    if (bc == &g_pool[i]) return i;
+  }
+  return -1;
+}
+
+// Trailing carriage returns and line feeds go; the text stays in place.
+void StripLineEnds(char* text) {
+  size_t length = strlen(text);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) text[--length] = '\0';
+}
+
+}  // namespace
+
+void BridgeInfoFromHost(const VuskPluginInfo* from, BridgeInfo* to) {
+  to->versionAcknowledge = from->versionAcknowledge;
+  to->versionRequired = from->versionRequired;
+  to->reserved = from->reserved;
+  for (const InfoFlagMap& map : kInfoFlags) to->*map.field = VuskInfoHas(from, map.bit);
+  to->spare = true;
+  to->fakeTidForMasterProcess = from->fakeTidForMasterProcess;
+  to->pageSize = from->pageSize;
+  to->vuskKernelMajorVersion = from->vuskKernelMajorVersion;
+  to->vuskKernelMinorVersion = from->vuskKernelMinorVersion;
+  to->noiceMask = from->noiceMask;
+}
+
+uint8_t BridgeInfoFlags(const BridgeInfo* info) {
+  uint8_t flags = 0;
+  for (const InfoFlagMap& map : kInfoFlags) {
+    if (info->*map.field) flags = static_cast<uint8_t>(flags | map.bit);
+  }
+  return flags;
+}
+
+void BridgePoolInit() {
+  for (int i = 0; i < kBridgePoolSize; i++) {
+    g_pool[i] = BridgeContext{};
+    g_pool[i].services = *BridgeStandardServices();
+    g_use_count[i] = 0;
+  }
+}
+
+BridgeContext* BridgeAcquire(VUSK_ServiceCntx* host) {
+  int free_index = -1;
+  for (int i = 0; i < kBridgePoolSize; i++) {
+    if (g_use_count[i] > 0 && g_pool[i].host == host) {
+      g_use_count[i]++;
+      return &g_pool[i];
+    }
+    if (g_use_count[i] == 0 && free_index < 0) free_index = i;
+  }
+  if (free_index < 0) {
+    VuskServiceMessageDisplay(host, kPoolMessageType, "%s", kPoolExhausted);
+    return nullptr;
+  }
+  BridgeContext* bc = &g_pool[free_index];
+  g_use_count[free_index] = 1;
+  bc->host = host;
+  bc->word = 0;
+  CopySettings(host, &bc->settings);
+  BridgeInfoFromHost(&host->info, &bc->info);
+  return bc;
+}
+
+void BridgeRelease(BridgeContext* bc) {
+  int index = PoolIndexOf(bc);
+  if (index < 0 || g_use_count[index] <= 0) return;
+  if (--g_use_count[index] > 0) return;
+  bc->host->info.reserved = bc->info.reserved;
+  bc->host = nullptr;
+}
+
+int32_t BridgeUseCount(int index) {
+  if (index < 0 || index >= kBridgePoolSize) return 0;
+  return g_use_count[index];
+}
+
+int32_t BridgeUsePhySpace(BridgeContext* bc) {
+  if (g_use_phy_space != kPhySpaceUnknown) return g_use_phy_space;
+  char* output = nullptr;
+  int status = bc->services.commandExecOutput(bc, kPhySpaceCommand, kOutputWanted, &output);
+  if (status != kTxOk) {
+    bc->services.release(bc, output);
+    return 0;
+  }
+  g_use_phy_space = (output && strstr(output, kPhySpaceOff)) ? 0 : 1;
+  bc->services.release(bc, output);
+  return g_use_phy_space;
+}
+
+const char* BridgeUserConfigDir(BridgeContext* bc) {
+  if (g_user_config_dir) return g_user_config_dir;
+  char* output = nullptr;
+  int status = bc->services.commandExecOutput(bc, kUserConfigDirCommand, kOutputWanted, &output);
+  if (status != kTxOk || !output) {
+    bc->services.release(bc, output);
+    return nullptr;
+  }
+  StripLineEnds(output);
+  g_user_config_dir = PortStrdup(output);
+  bc->services.release(bc, output);
+  return g_user_config_dir;
+}
+
+void BridgeResetHostSettings() {
+  g_use_phy_space = kPhySpaceUnknown;
+  PortFree(g_user_config_dir);
+  g_user_config_dir = nullptr;
+}
+
+int BridgeMessage(BridgeContext* bc, int32_t messageType, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int status = bc->services.messageDisplay(bc, messageType, format, args);
+  va_end(args);
+  return status;
+}

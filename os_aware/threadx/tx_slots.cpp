@@ -1,0 +1,141 @@
+// tx_slots: the ThreadX logic behind the callback table.
+//
+// VuskAwarenessStart sets up the bridge pool and fills 14 of the 38 slots.
+// Every filled slot but vuskCleanup and objectListCleanup follows one
+// pattern: borrow a BridgeContext for the service context (none: 1), run the
+// ThreadX operation on it, copy the results named for that slot back into
+// the host's plugin-info record, give the context back.
+#include <utility>
+
+#include "os_aware/interface/vusk_awareness.h"
+#include "os_aware/threadx/tx_target.h"
+
+#if defined(__GNUC__)
+#define TX_KEEP [[gnu::used]]
+#else
+#define TX_KEEP
+#endif
+
+// Version stamps, read by no code: tools find them in the program file.
+TX_KEEP extern const char kTxPluginVersionStamp[] = "@(#)[VUSK Plugin Version] 1";
+TX_KEEP extern const char kTxRtosVersionsStamp[] = "@(#)[Supported RTOS Versions] ";
+
+namespace {
+
+// Runs op on a borrowed context; the context goes back whatever op answers.
+template <typename Op>
+int WithBridge(VUSK_ServiceCntx* context, Op&& op) {
+  BridgeContext* bc = BridgeAcquire(context);
+  if (!bc) return kTxFailed;
+  int status = std::forward<Op>(op)(bc);
+  BridgeRelease(bc);
+  return status;
+}
+
+void WriteFlag(VuskPluginInfo* info, VuskInfoFlag flag, bool on) { VuskInfoSet(info, flag, on); }
+
+int VuskInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo* info) {
+  return WithBridge(context, [info](BridgeContext* bc) {
+    int status = TxVuskInit(bc);
+    info->reserved = bc->info.reserved;
+    info->versionAcknowledge = bc->info.versionAcknowledge;
+    WriteFlag(info, kInfoTranslateAddressOnMasterProcess, bc->info.translateAddressOnMasterProcess);
+    WriteFlag(info, kInfoTreatMasterProcessAsKernel, bc->info.treatMasterProcessAsKernel);
+    WriteFlag(info, kInfoFixVuskMemSpc, bc->info.fixVuskMemSpc);
+    info->fakeTidForMasterProcess = bc->info.fakeTidForMasterProcess;
+    return status;
+  });
+}
+
+int VuskCleanupSlot(VUSK_ServiceCntx*, VuskPluginInfo*) { return kTxOk; }
+
+int TargetInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo* info, void** targetData) {
+  return WithBridge(context, [info, targetData](BridgeContext* bc) {
+    int status = TxTargetInit(bc, targetData);
+    info->pageSize = bc->info.pageSize;
+    WriteFlag(info, kInfoKernelInPhysicalAddress, bc->info.kernelInPhysicalAddress);
+    WriteFlag(info, kInfoDistinguishCpuModes, bc->info.distinguishCpuModes);
+    WriteFlag(info, kInfoFixVuskMemSpc, bc->info.fixVuskMemSpc);
+    info->noiceMask = bc->info.noiceMask;
+    return status;
+  });
+}
+
+int TargetCleanupSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void** targetData) {
+  if (!targetData || !*targetData) return kTxOk;
+  return WithBridge(context, [targetData](BridgeContext* bc) { return TxTargetCleanup(bc, targetData); });
+}
+
+ThreadxTargetState* Target(void* targetData) { return static_cast<ThreadxTargetState*>(targetData); }
+
+int ObjectListInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void*, int32_t kind, const VuskParentRef* parent) {
+  return WithBridge(context, [=](BridgeContext* bc) { return TxObjectListInit(bc, kind, parent); });
+}
+
+int ObjectListCleanupSlot(VUSK_ServiceCntx*, VuskPluginInfo*, void*, int32_t, const VuskParentRef*) { return kTxOk; }
+
+int ObjectListNextSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void*, int32_t kind, const VuskParentRef* parent) {
+  return WithBridge(context, [=](BridgeContext* bc) { return TxObjectListNext(bc, kind, parent); });
+}
+
+int ObjectListAttributeSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, int32_t kind,
+                            const VuskParentRef* parent, int32_t attribute, VuskValue* value) {
+  return WithBridge(context, [=](BridgeContext* bc) {
+    return TxObjectListAttribute(bc, Target(targetData), kind, parent, attribute, value);
+  });
+}
+
+int TaskRegisterReadSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, uint64_t taskId, int32_t reg,
+                         uint64_t* value) {
+  return WithBridge(context, [=](BridgeContext* bc) {
+    return TxTaskRegisterRead(bc, Target(targetData), taskId, reg, value);
+  });
+}
+
+int TaskNameGetSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void*, uint64_t taskId, VuskValue* value) {
+  return WithBridge(context, [=](BridgeContext* bc) { return TxTaskNameGet(bc, taskId, value); });
+}
+
+int TaskStatusGetSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, uint64_t taskId,
+                      VuskValue* value) {
+  return WithBridge(context,
+                    [=](BridgeContext* bc) { return TxTaskStatusGet(bc, Target(targetData), taskId, value); });
+}
+
+int CurrentTaskGetSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, int64_t core,
+                       uint64_t* taskId) {
+  return WithBridge(context,
+                    [=](BridgeContext* bc) { return TxCurrentTaskGet(bc, Target(targetData), core, taskId); });
+}
+
+int TargetNotifySlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, int32_t notice) {
+  return WithBridge(context, [=](BridgeContext* bc) { return TxTargetNotify(bc, Target(targetData), notice); });
+}
+
+int VuskCmdExecuteSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, const char* command) {
+  return WithBridge(context, [=](BridgeContext* bc) { return TxCmdExecute(bc, Target(targetData), command); });
+}
+
+}  // namespace
+
+// The run-time switches in argv are the platform layer's; the ThreadX logic
+// takes none of its own.
+int VuskAwarenessStart(int, char**, VuskCallbackTable* table) {
+  BridgePoolInit();
+  *table = VuskCallbackTable{};
+  table->vuskInit = VuskInitSlot;
+  table->vuskCleanup = VuskCleanupSlot;
+  table->targetInit = TargetInitSlot;
+  table->targetCleanup = TargetCleanupSlot;
+  table->objectListInit = ObjectListInitSlot;
+  table->objectListCleanup = ObjectListCleanupSlot;
+  table->objectListNext = ObjectListNextSlot;
+  table->objectListAttribute = ObjectListAttributeSlot;
+  table->taskRegisterRead = TaskRegisterReadSlot;
+  table->taskNameGet = TaskNameGetSlot;
+  table->taskStatusGet = TaskStatusGetSlot;
+  table->currentTaskGet = CurrentTaskGetSlot;
+  table->targetNotify = TargetNotifySlot;
+  table->vuskCmdExecute = VuskCmdExecuteSlot;
+  return 0;
+}

@@ -1,0 +1,117 @@
+// tx_target: the per-target record of the ThreadX logic and the operations
+// that run on it, one per served callback slot.
+//
+// A ThreadxTargetState is made by TxTargetInit, handed to the host as its
+// targetData, and freed by TxTargetCleanup (the host frees it with PortFree
+// if it is still set after that). It owns the register layouts it built
+// itself (ownsIntLayout / ownsFpLayout); built-in layouts are borrowed.
+//
+// Ids: thread and object ids are control-block addresses, kept whole as
+// 64-bit values (targets may place control blocks above 4 GiB).
+//
+// Every operation takes the borrowed BridgeContext of the call and answers
+// kTxOk, kTxFailed, kTxEmpty (list start only) or a service's own code.
+#pragma once
+
+#include <cstdint>
+
+#include "os_aware/interface/vusk_callbacks.h"
+#include "os_aware/threadx/tx_bridge.h"
+
+// Where one register lies in each of the two saved frames.
+struct RegisterSlot {
+  int32_t regnum;
+  int64_t solicitedOffset;
+  int64_t solicitedSize;
+  int64_t interruptOffset;
+  int64_t interruptSize;
+};
+
+// How a CPU's threads save their registers on the stack; slots sorted by
+// regnum. Built ones own their slot array.
+struct RegisterLayout {
+  int64_t interruptFlagOffset;
+  int64_t interruptFlagSize;
+  int64_t solicitedFrameSize;
+  int64_t interruptFrameSize;
+  int64_t solicitedFrameOffset;
+  int64_t interruptFrameOffset;
+  int32_t registerCount;
+  RegisterSlot* slots;
+};
+
+constexpr int kFrameBufferSize = 1024;
+
+struct ThreadxTargetState {
+  int16_t cpumajor;
+  int16_t cpuminor;
+
+  // Register layouts (selected at the first register read).
+  RegisterLayout* intLayout;
+  bool ownsIntLayout;
+  RegisterLayout* fpLayout;
+  bool ownsFpLayout;
+  const char* fpFlag;  // borrowed from the layout database
+
+  // Kernel build options.
+  bool buildOptionsSettled;
+  bool buildOptionsSymbol;
+  int32_t buildOptions;
+
+  // Frame cache: the saved frame of the last suspended thread read.
+  uint8_t frame[kFrameBufferSize];
+  uint8_t frameKind;  // 0 solicited, 1 interrupt
+  bool frameValid;
+  uint64_t frameThread;
+  uint32_t frameStackPointerLow;
+  uint32_t frameStackPointerHigh;
+
+  // Cores and the current thread.
+  int32_t coreCount;
+  bool smpMode;
+  const char* coreField;           // static texts of the core table
+  const char* currentCoreExpression;
+  const char* coreDisplayTemplate;
+  uint64_t currentThread;  // 0 = none cached
+  uint64_t currentCore;    // 1-based host core id of currentThread
+};
+
+// Frees the layouts the record owns and forgets both.
+void TxForgetLayouts(ThreadxTargetState* target);
+
+// ---- Session and target (tx_session.cpp) -------------------------------------
+
+int TxVuskInit(BridgeContext* bc);
+// *targetData receives the new record on success.
+int TxTargetInit(BridgeContext* bc, void** targetData);
+int TxTargetCleanup(BridgeContext* bc, void** targetData);
+int TxTargetNotify(BridgeContext* bc, ThreadxTargetState* target, int32_t notice);
+int TxCmdExecute(BridgeContext* bc, ThreadxTargetState* target, const char* command);
+
+// ---- Object lists (tx_objects.cpp) -------------------------------------------
+
+int TxObjectListInit(BridgeContext* bc, int32_t kind, const VuskParentRef* parent);
+int TxObjectListNext(BridgeContext* bc, int32_t kind, const VuskParentRef* parent);
+
+// ---- Attributes (tx_attributes.cpp) ------------------------------------------
+
+int TxObjectListAttribute(BridgeContext* bc, ThreadxTargetState* target, int32_t kind,
+                          const VuskParentRef* parent, int32_t attribute, VuskValue* value);
+// value must arrive with type 0; on success it holds a text the caller frees.
+int TxTaskNameGet(BridgeContext* bc, uint64_t threadId, VuskValue* value);
+int TxTaskStatusGet(BridgeContext* bc, ThreadxTargetState* target, uint64_t threadId, VuskValue* value);
+
+// ---- Cores (tx_cores.cpp) -----------------------------------------------------
+
+// Finds out whether the kernel runs SMP; kTxFailed when it reports more cores
+// than the host has.
+int TxDetectCores(BridgeContext* bc, ThreadxTargetState* target);
+// core: 0-based host core, -1 none.
+int TxCurrentTaskGet(BridgeContext* bc, ThreadxTargetState* target, int64_t core, uint64_t* taskId);
+// Forgets the cached current thread and its core.
+void TxForgetCurrentThread(ThreadxTargetState* target);
+
+// ---- Registers --------------------------------------------------------------
+
+int TxTaskRegisterRead(BridgeContext* bc, ThreadxTargetState* target, uint64_t threadId, int32_t reg,
+                       uint64_t* value);

@@ -1,0 +1,111 @@
+// A stand-in for the host behind a BridgeContext: the operations the ThreadX
+// logic uses answer from rules (first rule whose text is part of the request
+// wins; none: status 1) and every request text is kept in order.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "os_aware/interface/vusk_context.h"
+#include "os_aware/threadx/tx_bridge.h"
+#include "os_aware/threadx/tx_target.h"
+#include "shared/port_alloc.h"
+
+struct FakeRule {
+  std::string match;
+  int status;
+  uint64_t number;   // expression answers
+  std::string text;  // string and command answers
+  int times;         // uses left; -1 unlimited
+};
+
+class FakeHost {
+ public:
+  FakeHost() {
+    current_ = this;
+    bc.host = &host;
+    bc.services = *BridgeStandardServices();
+    bc.services.expressionEval = ExpressionEval;
+    bc.services.stringEval = StringEval;
+    bc.services.commandExecOutput = CommandExecOutput;
+    bc.services.symbolLookup = SymbolLookup;
+    bc.services.messageDisplay = MessageDisplay;
+    host.coreCount = 1;
+  }
+  ~FakeHost() {
+    PortFree(host.coreIdList);
+    current_ = nullptr;
+  }
+
+  // Answers for requests whose text contains match.
+  void Number(const std::string& match, uint64_t number, int times = -1) {
+    rules.push_back({match, kTxOk, number, {}, times});
+  }
+  void Text(const std::string& match, const std::string& text, int times = -1) {
+    rules.push_back({match, kTxOk, 0, text, times});
+  }
+  void Fail(const std::string& match, int times = -1) { rules.push_back({match, kTxFailed, 0, {}, times}); }
+
+  void SetCores(std::vector<uint64_t> ids) {
+    host.coreCount = ids.size();
+    host.coreIdList = static_cast<uint64_t*>(PortAllocZero(ids.size(), sizeof(uint64_t)));
+    for (size_t i = 0; i < ids.size(); i++) host.coreIdList[i] = ids[i];
+  }
+
+  std::string Last() const { return sent.empty() ? "(none)" : sent.back(); }
+
+  BridgeContext bc{};
+  VUSK_ServiceCntx host{};
+  std::vector<FakeRule> rules;
+  std::vector<std::string> sent;  // "eval: ...", "string: ...", "command: ...", "lookup: ...", "message: ..."
+
+ private:
+  static FakeRule* Find(const char* kind, const char* text) {
+    current_->sent.push_back(std::string(kind) + ": " + text);
+    for (FakeRule& rule : current_->rules) {
+      if (rule.times == 0 || std::string(text).find(rule.match) == std::string::npos) continue;
+      if (rule.times > 0) rule.times--;
+      return &rule;
+    }
+    return nullptr;
+  }
+
+  static int ExpressionEval(BridgeContext*, const char* expression, VuskValue* value) {
+    FakeRule* rule = Find("eval", expression);
+    if (!rule) return kTxFailed;
+    if (rule->status == kTxOk && value) VuskValueStoreInteger(value, rule->number);
+    return rule->status;
+  }
+
+  static int StringEval(BridgeContext*, const char* input, char** text) {
+    FakeRule* rule = Find("string", input);
+    if (!rule) return kTxFailed;
+    if (rule->status == kTxOk) *text = PortStrdup(rule->text.c_str());
+    return rule->status;
+  }
+
+  static int CommandExecOutput(BridgeContext*, const char* command, int32_t, char** output) {
+    FakeRule* rule = Find("command", command);
+    if (!rule) return kTxFailed;
+    if (rule->status == kTxOk) *output = PortStrdup(rule->text.c_str());
+    return rule->status;
+  }
+
+  static int SymbolLookup(BridgeContext*, const char* name, uint64_t* address, int32_t*) {
+    FakeRule* rule = Find("lookup", name);
+    if (!rule) return kTxFailed;
+    if (address) *address = rule->number;
+    return rule->status;
+  }
+
+  static int MessageDisplay(BridgeContext*, int32_t messageType, const char* format, va_list args) {
+    char text[512];
+    vsnprintf(text, sizeof text, format, args);
+    current_->sent.push_back("message " + std::to_string(messageType) + ": " + text);
+    return kTxOk;
+  }
+
+  static inline FakeHost* current_ = nullptr;
+};
