@@ -25,6 +25,9 @@ EXPECTED = os.path.join(HERE, "expected")
 MARK = "@@@ "
 GDB_SECONDS = 90
 SKIP = 77
+# Set while the plugin does not read thread registers yet: the register
+# test then reports itself skipped (pending), and fails once they work.
+PENDING = os.environ.get("VUSK_GDB_REGISTERS_PENDING") == "1"
 
 KIND_COMMANDS = ("threads", "timers", "semaphores", "queues", "event-flags", "block-pools", "byte-pools", "mutexes")
 
@@ -48,8 +51,9 @@ def run_gdb(steps, start=None):
     for name, command in steps:
         args += ["-ex", "echo %s%s\\n" % (MARK, name), "-ex", command]
     args += ["-ex", "echo %send\\n" % MARK, FIXTURE]
-    done = subprocess.run(args, capture_output=True, timeout=GDB_SECONDS, stdin=subprocess.DEVNULL)
-    text = done.stdout.decode("utf-8", errors="replace") + done.stderr.decode("utf-8", errors="replace")
+    done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=GDB_SECONDS,
+                          stdin=subprocess.DEVNULL)
+    text = done.stdout.decode("utf-8", errors="replace")
     sections = {}
     name = None
     for line in text.splitlines(keepends=True):
@@ -147,14 +151,18 @@ class Registers(unittest.TestCase):
         for name, index in self.THREADS:
             steps += [(name, "threadx registers " + name), ("saved " + name, "fixture-saved %d" % index)]
         sections = run_gdb(steps)
-        if "does not read thread registers" in sections["producer"]:
-            print("PENDING: the plugin does not serve VUSK_Client_TaskRegisterRead yet")
-            sys.exit(SKIP)
+        mismatches = []
         for name, index in self.THREADS:
-            with self.subTest(thread=name):
-                heading, _, registers = sections[name].partition("\n")
-                self.assertTrue(heading.startswith("Registers of "), sections[name])
-                self.assertEqual(registers, sections["saved " + name])
+            heading, _, registers = sections[name].partition("\n")
+            if not heading.startswith("Registers of ") or registers != sections["saved " + name]:
+                mismatches.append("%s:\n%s\nsaved by the fixture:\n%s" % (name, sections[name],
+                                                                           sections["saved " + name]))
+        if PENDING:
+            if mismatches:
+                print("\n" + mismatches[0])
+                self.skipTest("PENDING: thread registers are not read by the plugin yet")
+            self.fail("thread registers work now: turn VUSK_GDB_REGISTERS_PENDING off in tests/gdb/CMakeLists.txt")
+        self.assertEqual(mismatches, [])
 
 
 if __name__ == "__main__":
@@ -162,4 +170,7 @@ if __name__ == "__main__":
     if missing:
         print("gdb_test: set %s" % ", ".join(missing))
         sys.exit(2)
-    unittest.main()
+    result = unittest.main(exit=False).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    sys.exit(SKIP if result.skipped else 0)

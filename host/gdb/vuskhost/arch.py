@@ -87,10 +87,13 @@ def parse_cpu_type(text):
     words = text.split()
     if not words or words == ["auto"]:
         return None
-    if len(words) > 2:
-        raise ValueError("expected MAJOR [MINOR]")
-    major = int(words[0], 0)
-    minor = int(words[1], 0) if len(words) == 2 else 0
+    try:
+        if len(words) > 2:
+            raise ValueError
+        major = int(words[0], 0)
+        minor = int(words[1], 0) if len(words) == 2 else 0
+    except ValueError:
+        raise ValueError("expected \"auto\" or MAJOR [MINOR], got \"%s\"" % text.strip())
     if not (0 < major < 0x8000 and -1 <= minor < 0x8000):
         raise ValueError("cpu type out of range")
     return major, minor

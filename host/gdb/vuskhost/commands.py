@@ -33,11 +33,14 @@ _SOURCE_ROOT = os.path.normpath(os.path.join(_HERE, "..", "..", ".."))
 # ---------------------------------------------------------------- settings
 
 class _Parameter(gdb.Parameter):
-    def __init__(self, name, kind, default, doc, validate=None):
-        self.__doc__ = doc
+    """A "threadx NAME" setting. on_change() runs after a new value is set:
+    the plugin asks some settings only once, so a change restarts it."""
+
+    def __init__(self, name, kind, default, doc, validate=None, on_change=None):
         self.set_doc = doc
         self.show_doc = doc
         self.validate = validate
+        self.on_change = on_change
         self.short_name = name
         super().__init__("threadx " + name, gdb.COMMAND_DATA, kind)
         self.value = default
@@ -50,7 +53,10 @@ class _Parameter(gdb.Parameter):
             except ValueError as e:
                 self.value = self.previous
                 raise gdb.GdbError("threadx %s: %s" % (self.short_name, e))
+        changed = self.value != self.previous
         self.previous = self.value
+        if changed and self.on_change:
+            self.on_change()
         return ""
 
     def get_show_string(self, svalue):
@@ -58,22 +64,26 @@ class _Parameter(gdb.Parameter):
 
 
 class Settings:
-    def __init__(self):
+    def __init__(self, restart):
+        """restart(): called when a setting that the plugin takes at start-up
+        changes."""
         gdb.Command("set threadx", gdb.COMMAND_DATA, prefix=True)
         gdb.Command("show threadx", gdb.COMMAND_DATA, prefix=True)
         self.plugin = _Parameter("plugin", gdb.PARAM_OPTIONAL_FILENAME, "",
-                                 "plugin: path of vusk_threadx (default: the build tree's, else PATH)")
+                                 "plugin: path of vusk_threadx (default: the build tree's, else PATH)",
+                                 on_change=restart)
         self.cpu_type = _Parameter("cpu-type", gdb.PARAM_STRING, "auto",
                                    "cpu-type: \"auto\" (from the architecture) or MAJOR [MINOR]",
-                                   arch.parse_cpu_type)
+                                   arch.parse_cpu_type, restart)
         self.config = _Parameter("config-dir", gdb.PARAM_OPTIONAL_FILENAME, "",
-                                 "config-dir: user configuration directory given to the plugin")
+                                 "config-dir: user configuration directory given to the plugin",
+                                 on_change=restart)
         self.timeout = _Parameter("timeout", gdb.PARAM_ZUINTEGER, DEFAULT_TIMEOUT_SECONDS,
                                   "timeout: seconds to wait for each plugin message")
         self.cores = _Parameter("core-count", gdb.PARAM_ZUINTEGER, 0,
-                                "core-count: cores of the target (0: one)")
+                                "core-count: cores of the target (0: one)", on_change=restart)
         self.phy_space = _Parameter("use-phy-space", gdb.PARAM_BOOLEAN, False,
-                                    "use-phy-space: the kernel runs in physical addresses")
+                                    "use-phy-space: the kernel runs in physical addresses", on_change=restart)
 
     def config_dir(self):
         return os.path.abspath(os.path.expanduser(self.config.value)) if self.config.value \
@@ -130,7 +140,7 @@ class Settings:
 
 class Extension:
     def __init__(self):
-        self.settings = Settings()
+        self.settings = Settings(lambda: self.session.stop())
         self.session = Session(GdbDebugger(self.settings), self.settings.plugin_argv,
                                lambda: max(1, self.settings.timeout.value or DEFAULT_TIMEOUT_SECONDS),
                                self.settings.target_params, gdb.write)
