@@ -323,6 +323,19 @@ class Sessions(unittest.TestCase):
         self.assertEqual(asked[1]["id"], asked[0]["id"] + 1)
         s.stop()
 
+    def test_a_host_fault_answers_an_error_and_keeps_the_plugin(self):
+        class Broken(FakeDebugger):
+            def evaluate(self, expression):
+                raise RuntimeError("host bug")
+        s = Session(Broken(), lambda: [sys.executable, FAKE_PLUGIN, "serve"], lambda: 2.0,
+                    lambda: dict(TARGET), self.log.append)
+        s.ensure_started()
+        asked = s.call("VUSK_Client_Poll", {"context": 1})["asked"]
+        self.assertEqual(asked[0]["error"], {"code": -32603, "message": "host failure: host bug"})
+        self.assertIn("VUSK_Service_ExpressionEval failed in the host: host bug", "".join(self.log))
+        self.assertIsNotNone(s.channel)
+        s.stop()
+
     def test_faults_are_errors_and_the_next_call_restarts(self):
         for mode in ("exit", "garbage", "silent", "wrong-id"):
             with self.subTest(mode=mode):

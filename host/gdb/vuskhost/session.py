@@ -155,6 +155,14 @@ class Session:
         except ChannelError as e:
             self._drop()
             raise PluginError("vusk_threadx: %s; the plugin is restarted at the next command" % e)
+        except PluginError:
+            raise             # an error answer: the plugin is in step and stays
+        except KeyboardInterrupt:
+            self._drop()
+            raise PluginError("vusk_threadx: interrupted; the plugin is restarted at the next command")
+        except BaseException:
+            self._drop()      # the plugin may still wait for an answer: it cannot be used on
+            raise
 
     @staticmethod
     def _parse(text):
@@ -175,4 +183,7 @@ class Session:
             result = services.serve(self.debugger, method, message.get("params"))
         except services.UnknownService:
             return wire.error(wire.ERROR_METHOD_NOT_FOUND, "method not found", ident)
+        except Exception as e:       # a fault of ours must not leave the plugin waiting
+            self.log("vusk_threadx: %s failed in the host: %s\n" % (method, e))
+            return wire.error(wire.ERROR_INTERNAL, "host failure: %s" % wire.to_wire(str(e)), ident)
         return wire.result(result, ident)

@@ -17,7 +17,7 @@ JSONRPC_VERSION = "2.0"
 
 # JSON-RPC error codes the host uses in its own error envelopes.
 ERROR_METHOD_NOT_FOUND = -32601
-ERROR_INVALID_PARAMS = -32602
+ERROR_INTERNAL = -32603
 
 
 def to_wire(text):
