@@ -172,9 +172,13 @@ static_assert(sizeof(kAttributes) / sizeof(kAttributes[0]) == kObjectKindCount, 
 
 // ---- Thread texts by id ----------------------------------------------------
 
+// Room for the formatted texts below with a 64-bit number in them.
+constexpr size_t kThreadRefCapacity = 64;
+constexpr size_t kOnCoreCapacity = 48;
+
 // "((struct TX_THREAD_STRUCT *)0x<id>)": the thread named by its whole address.
 std::string ThreadRef(uint64_t threadId) {
-  char ref[64];
+  char ref[kThreadRefCapacity];
   snprintf(ref, sizeof ref, "((struct TX_THREAD_STRUCT *)0x%" PRIx64 ")", threadId);
   return ref;
 }
@@ -293,7 +297,7 @@ std::string SmpStatusText(BridgeContext* bc, const ThreadxTargetState* target, c
   if (bc->services.expressionEval(bc, coreOf.c_str(), &core) != kTxOk) return {};
   const VUSK_ServiceCntx* host = bc->host;
   if (core.value.u64 >= host->coreCount || !host->coreIdList) return {};
-  char onCore[48];
+  char onCore[kOnCoreCapacity];
   snprintf(onCore, sizeof onCore, " on Core %" PRId64, static_cast<int64_t>(host->coreIdList[core.value.u64] - 1));
   return "`if (" + r + " == (struct TX_THREAD_STRUCT *)_tx_thread_current_ptr[" + coreOf +
          "]) {print \"Executing" + onCore + "\"} else {if (" + StateTests(r);

@@ -42,6 +42,7 @@ constexpr const char* kCoreCountExpression =
     "$number_of_vpe = (sizeof(_tx_thread_current_ptr)/sizeof(*_tx_thread_current_ptr))";
 constexpr const char* kCurrentThreadExpression = "(struct TX_THREAD_STRUCT *)_tx_thread_current_ptr";
 constexpr const char* kCurrentThreadOfCoreFormat = "(struct TX_THREAD_STRUCT *)_tx_thread_current_ptr[%d]";
+constexpr size_t kCurrentThreadOfCoreCapacity = 96;
 
 bool MayRunSmp(BridgeContext* bc, int16_t cpumajor) {
   if (cpumajor == kMipsMajor) return true;
@@ -65,7 +66,7 @@ int SmpCurrentTask(BridgeContext* bc, ThreadxTargetState* target, int64_t core, 
   if (!host->coreIdList) return kTxFailed;
   for (uint64_t i = 0; i < host->coreCount; i++) {
     if (host->coreIdList[i] != hostCore) continue;
-    char expression[96];
+    char expression[kCurrentThreadOfCoreCapacity];
     snprintf(expression, sizeof expression, kCurrentThreadOfCoreFormat, static_cast<int>(i));
     uint64_t thread = 0;
     if (EvaluateThread(bc, expression, &thread) != kTxOk) return kTxFailed;

@@ -28,7 +28,7 @@ class ThreadxLogic : public testing::Test {
 
   FakeHost fake;
   ThreadxTargetState target{};
-  VuskValue value{};
+  VuskValue value = VuskValueOfType(VUSK_TYPE_UINT64);
 };
 
 // ---- Lists -------------------------------------------------------------------
@@ -134,7 +134,7 @@ TEST_F(ThreadxLogic, IndexesPastEachTableAskNothing) {
     EXPECT_EQ(Attribute(kind, firstMissing[kind], VUSK_TYPE_STRING, "x"), kTxFailed) << kind;
     EXPECT_EQ(Attribute(kind, firstMissing[kind] - 1, VUSK_TYPE_STRING, "x"), kTxOk) << kind;
     PortFree(value.value.string);
-    value = {};
+    value = VuskValueOfType(VUSK_TYPE_UINT64);
     EXPECT_EQ(Attribute(kind, -1, VUSK_TYPE_STRING, "x"), kTxFailed) << kind;
   }
   fake.sent.clear();
@@ -206,7 +206,7 @@ TEST_F(ThreadxLogic, NameAndStatusNameTheThreadByItsWholeAddress) {
   value = VuskValueOfType(VUSK_TYPE_UINT64);
   EXPECT_EQ(TxTaskNameGet(&fake.bc, 0x20, &value), kTxFailed) << "a name is always a text";
   EXPECT_EQ(TxTaskStatusGet(&fake.bc, &target, 0x20, &value), kTxFailed);
-  value = {};
+  value = VuskValueOfType(VUSK_TYPE_UINT64);
 }
 
 TEST_F(ThreadxLogic, SmpStatusNamesTheCoreAndChecksIt) {
