@@ -264,6 +264,77 @@ class Services(unittest.TestCase):
         self.assertEqual(self.serve("VUSK_Service_MemoryRead", [1, 2]), {"return": 1})
 
 
+class FakeListSession:
+    """The plugin's side of the list walk over a table of objects: lists
+    per (kind, parent), attributes per object; records every call."""
+
+    def __init__(self, lists, fail_next_at=None):
+        self.lists, self.fail_next_at = lists, fail_next_at
+        self.calls = []
+        self.position = {}
+
+    def call(self, method, params):
+        self.calls.append((method, dict(params)))
+        key = (params["objTypeId"], params.get("parentObjTypeId"), params.get("parentObjId"))
+        objects = self.lists.get(key)
+        if method == "VUSK_Client_ObjectListInit":
+            if objects is None:
+                return {"showObjectNumber": 1, "return": 1}
+            self.position[key] = 0
+            return {"showObjectNumber": 1, "return": 0 if objects else 2}
+        if method == "VUSK_Client_ObjectListNext":
+            if self.fail_next_at is not None and self.position[key] + 1 == self.fail_next_at:
+                raise PluginError("vusk_threadx: the plugin ended")
+            self.position[key] = (self.position[key] + 1) % len(objects) if objects[-1] == "loop" else self.position[key] + 1
+            return {"return": 0 if self.position[key] < len(objects) else 1}
+        if method == "VUSK_Client_ObjectListAttribute":
+            cells = objects[self.position[key]] if objects[self.position[key]] != "loop" else objects[0]
+            value = cells[params["objAtrId"]] if params["objAtrId"] < len(cells) else None
+            if value is None:
+                return {"return": 1}
+            if params["valueType"] == catalogue.VALUE_U64:
+                return {"objAtrValue": int(value, 16), "return": 0}
+            return {"objAtrValue": wire.to_wire(value), "return": 0}
+        return {"return": 0}
+
+    def methods(self):
+        return [method for method, _ in self.calls]
+
+
+class Walks(unittest.TestCase):
+    SEMAPHORES = catalogue.KINDS[2]
+
+    def test_objects_with_their_waiting_threads(self):
+        session = FakeListSession({
+            (2, None, None): [["sem_ready", "0x10", "0", "2"], ["0x20", "0x20", None, "0"]],
+            (0, 2, 0x10): [["producer"], ["capteur_\u00e9t\u00e9"]],
+            (0, 2, 0x20): []})
+        rows = catalogue.list_kind(session, self.SEMAPHORES)
+        self.assertEqual([(r.cells, r.address, r.waiting) for r in rows],
+                         [(["sem_ready", "0x10", "0", "2"], 0x10, ["producer", "capteur_\u00e9t\u00e9"]),
+                          (["0x20", "0x20", "?", "0"], 0x20, [])])
+        init = [p for m, p in session.calls if m == "VUSK_Client_ObjectListInit" and p["objTypeId"] == 0]
+        self.assertEqual(init[0], {"context": 1, "objTypeId": 0, "parentObjTypeId": 2, "parentObjId": 0x10,
+                                   "parentObjListId": -1, "showAllObjects": 1})
+        self.assertEqual(session.methods().count("VUSK_Client_ObjectListCleanup"), 3)
+
+    def test_empty_and_unreadable_lists(self):
+        self.assertEqual(catalogue.walk(FakeListSession({(1, None, None): []}), 1, 5), [])
+        with self.assertRaises(PluginError):
+            catalogue.walk(FakeListSession({}), 1, 5)
+
+    def test_a_list_that_never_ends_is_cut(self):
+        session = FakeListSession({(3, None, None): [["q", "0x30"], "loop"]})
+        rows = catalogue.walk(session, 3, 2)
+        self.assertEqual(len(rows), catalogue.MAX_OBJECTS)
+
+    def test_a_fault_in_the_middle_still_closes_the_walk_and_is_reported(self):
+        session = FakeListSession({(7, None, None): [["m1"], ["m2"], ["m3"]]}, fail_next_at=2)
+        with self.assertRaises(PluginError):
+            catalogue.walk(session, 7, 1)
+        self.assertEqual(session.methods()[-1], "VUSK_Client_ObjectListCleanup")
+
+
 class Tables(unittest.TestCase):
     def test_columns_align_and_waiting_threads_follow_their_row(self):
         rows = [catalogue.Row(["sem_ready", "0x10000a50", "0"], 1), catalogue.Row(["0x10000a88", "0x10000a88", "12"], 2)]

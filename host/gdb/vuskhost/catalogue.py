@@ -15,6 +15,8 @@ VALUE_TEXT = 0           # ObjectListAttribute valueType: the display text
 VALUE_U64 = 11           # ... an unsigned number
 ADDRESS_COLUMN = 1       # every kind's attribute 1 is its control block address
 THREAD_KIND = 0
+LIST_FIRST = 0           # ObjectListInit: on the first object
+LIST_EMPTY = 2           # ... the list is empty (it is still closed after)
 UNREADABLE_CELL = "?"
 
 
@@ -68,13 +70,11 @@ def walk(session, kind_id, columns, parent=None, want_address=False):
     selector = _selector(kind_id, parent)
     answer = session.call("VUSK_Client_ObjectListInit", dict(selector, showAllObjects=1))
     status = answer.get("return")
-    if status == 2:
-        return []
-    if status != 0:
+    if status not in (LIST_FIRST, LIST_EMPTY):
         raise PluginError("vusk_threadx: cannot list %s (return %r)" % (KINDS[kind_id].title, status))
     rows = []
     try:
-        while len(rows) < MAX_OBJECTS:
+        while status == LIST_FIRST and len(rows) < MAX_OBJECTS:
             cells = []
             for index in range(columns):
                 value = _attribute(session, selector, index, VALUE_TEXT)

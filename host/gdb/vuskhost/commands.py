@@ -146,8 +146,14 @@ class Extension:
                                self.settings.target_params, gdb.write)
         self._register_commands()
         gdb.events.exited.connect(lambda event: self.session.target_changed())
+        gdb.events.new_objfile.connect(self._new_objfile)
         if hasattr(gdb.events, "gdb_exiting"):
             gdb.events.gdb_exiting.connect(lambda event: self.shutdown())
+
+    def _new_objfile(self, event):
+        # Another program to debug (not a shared library of this one).
+        if event.new_objfile.filename == gdb.current_progspace().filename:
+            self.session.target_changed()
 
     def shutdown(self):
         self.session.stop()

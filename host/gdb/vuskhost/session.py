@@ -18,6 +18,7 @@ from .channel import Channel, ChannelError
 
 CONTEXT_HANDLE = 1
 NOTICE_TARGET_HALTED = 0
+STOP_TIMEOUT_SECONDS = 2.0
 
 
 class PluginError(Exception):
@@ -81,6 +82,8 @@ class Session:
         """Ends the plugin politely (Exit), or kills it."""
         if self.channel is None:
             return
+        # GDB may be on its way out: a plugin that hangs must not hold it long.
+        self.channel.timeout = min(self.channel.timeout, STOP_TIMEOUT_SECONDS)
         try:
             if self.target_ready:
                 self.call("VUSK_Client_TargetCleanup", {"context": CONTEXT_HANDLE})
