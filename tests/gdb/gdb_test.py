@@ -86,6 +86,11 @@ class Tables(unittest.TestCase):
             with self.subTest(command=command):
                 compare(self, command, sections[command])
 
+    def test_the_running_threads_stack_is_the_cpus_whatever_frame_is_selected(self):
+        sections = run_gdb([("up", "up"), ("threads", "threadx threads"), ("frame", "frame")])
+        compare(self, "threads", sections["threads"])
+        self.assertTrue(sections["frame"].startswith("#1 "), sections["frame"])
+
 
 class Current(unittest.TestCase):
     def test_current_thread(self):

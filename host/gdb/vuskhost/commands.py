@@ -108,7 +108,7 @@ class Settings:
     def plugin_argv(self):
         if self.plugin.value:
             return [os.path.expanduser(self.plugin.value)]
-        built = os.path.join(_SOURCE_ROOT, "build", PLUGIN_NAME)
+        built = os.path.join(_SOURCE_ROOT, "build", PLUGIN_NAME + (".exe" if sys.platform == "win32" else ""))
         if os.access(built, os.X_OK):
             return [built]
         found = shutil.which(PLUGIN_NAME)
@@ -161,7 +161,13 @@ class Extension:
 
     def run(self, action):
         """Runs one command against a halted target; plugin faults become
-        GDB errors."""
+        GDB errors. The innermost frame is selected meanwhile: $sp and
+        friends in the templates mean the CPU's registers, not those of a
+        frame the user went up to; the user's frame is selected again after."""
+        with _InnermostFrame():
+            self._run(action)
+
+    def _run(self, action):
         try:
             self.session.ensure_started()
             self.session.call("VUSK_Client_TargetNotify", {"context": CONTEXT_HANDLE,
@@ -268,6 +274,21 @@ class Extension:
         except PluginError as e:
             raise gdb.GdbError(str(e))
         gdb.write("Recording the plugin conversation to %s (the plugin restarts).\n" % argument)
+
+
+class _InnermostFrame:
+    def __enter__(self):
+        try:
+            self.selected = gdb.selected_frame()
+            gdb.newest_frame().select()
+        except gdb.error:
+            self.selected = None      # no program: there are no frames
+        return self
+
+    def __exit__(self, *exc):
+        if self.selected is not None and self.selected.is_valid():
+            self.selected.select()
+        return False
 
 
 class _KindCommand(gdb.Command):
