@@ -9,6 +9,7 @@ a loop that never returns to its head cannot hang the debugger.
 """
 
 from .session import CONTEXT_HANDLE, PluginError
+from .wire import from_wire
 
 MAX_OBJECTS = 4096
 VALUE_TEXT = 0           # ObjectListAttribute valueType: the display text
@@ -66,7 +67,6 @@ def walk(session, kind_id, columns, parent=None, want_address=False):
     """Rows of one object list: the text of the first `columns` attributes,
     and the address (when asked). Raises PluginError when the list cannot
     be read at all."""
-    from .wire import from_wire
     selector = _selector(kind_id, parent)
     answer = session.call("VUSK_Client_ObjectListInit", dict(selector, showAllObjects=1))
     status = answer.get("return")

@@ -17,6 +17,8 @@ import subprocess
 import threading
 import time
 
+from .wire import complete_object_end
+
 # Largest message the plugin can take or give (its buffer, less the NUL).
 MAX_MESSAGE_BYTES = 65535
 # How much of the plugin's standard error is kept between two looks.
@@ -101,7 +103,6 @@ class Channel:
     def receive(self):
         """The next complete message (wire text). Raises ChannelError when the
         plugin ends, stays silent past the timeout or overruns a message."""
-        from .wire import complete_object_end
         deadline = time.monotonic() + self.timeout
         while True:
             end = complete_object_end(self.pending)

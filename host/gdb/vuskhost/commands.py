@@ -21,6 +21,7 @@ import gdb
 from . import arch, catalogue
 from .gdb_target import GdbDebugger, default_config_dir
 from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError, Session
+from .wire import from_wire
 
 PLUGIN_NAME = "vusk_threadx"
 DEFAULT_TIMEOUT_SECONDS = 10
@@ -208,7 +209,6 @@ class Extension:
     def _task_text(self, method, task):
         answer = self.session.call(method, {"context": CONTEXT_HANDLE, "taskId": task})
         key = "name" if method == "VUSK_Client_TaskNameGet" else "status"
-        from .wire import from_wire
         value = answer.get(key)
         return from_wire(value) if answer.get("return") == 0 and isinstance(value, str) else "?"
 

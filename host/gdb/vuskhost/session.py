@@ -14,7 +14,7 @@ the caller owns); it raises PluginError for every fault.
 """
 
 from . import services, wire
-from .channel import Channel, ChannelError
+from .channel import Channel, ChannelError, Recorder
 
 CONTEXT_HANDLE = 1
 NOTICE_TARGET_HALTED = 0
@@ -114,7 +114,6 @@ class Session:
         holds a whole session from VuskInit on."""
         self.stop_recording()
         self.stop()
-        from .channel import Recorder
         try:
             self.recorder = Recorder(path)
         except OSError as e:
