@@ -165,6 +165,9 @@ class Extension:
         GDB errors. The innermost frame is selected meanwhile: $sp and
         friends in the templates mean the CPU's registers, not those of a
         frame the user went up to; the user's frame is selected again after."""
+        thread = gdb.selected_thread()
+        if thread is not None and thread.is_valid() and thread.is_running():
+            raise gdb.GdbError("vusk_threadx: the target is running; stop it first")
         with _InnermostFrame():
             self._run(action)
 
