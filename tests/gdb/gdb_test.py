@@ -116,6 +116,7 @@ class Faults(unittest.TestCase):
                           (mode, "threadx semaphores")]
             steps += [("use real", "set threadx plugin " + PLUGIN), ("real", "threadx semaphores"),
                       ("no thread", "threadx registers no_such_thread"),
+                      ("function", "threadx registers timer_tick_expiry"),
                       ("bad cpu", "set threadx cpu-type banana"), ("cpu", "show threadx cpu-type")]
             start = start_commands(plugin=os.path.join(directory, "nowhere"), timeout=2)
             sections = run_gdb(steps, start)
@@ -126,6 +127,8 @@ class Faults(unittest.TestCase):
         self.assertIn("vusk_threadx: no answer from the plugin within 2 s", sections["silent"])
         compare(self, "semaphores", sections["real"])
         self.assertNotIn("Traceback", "".join(sections.values()))
+        self.assertEqual(sections["no thread"], "vusk_threadx: no thread named no_such_thread\n")
+        self.assertEqual(sections["function"], "vusk_threadx: no thread named timer_tick_expiry\n")
         self.assertIn("threadx cpu-type", sections["bad cpu"])
         self.assertIn("77 0", sections["cpu"])
 

@@ -236,9 +236,13 @@ class Extension:
             if row.cells[0] == argument and row.address is not None:
                 return row.address
         try:
-            return int(gdb.parse_and_eval(argument).cast(gdb.lookup_type("unsigned long long")))
+            value = gdb.parse_and_eval(argument)
+            # Only a number or a pointer can be a control block's address.
+            if value.type.strip_typedefs().code in (gdb.TYPE_CODE_PTR, gdb.TYPE_CODE_INT):
+                return int(value.cast(gdb.lookup_type("unsigned long long")))
         except gdb.error:
-            raise PluginError("vusk_threadx: no thread named %s" % argument)
+            pass
+        raise PluginError("vusk_threadx: no thread named %s" % argument)
 
     def show_registers(self, argument):
         registers = self.settings.register_map()
