@@ -5,8 +5,9 @@
 
 Every start appends a line to COUNT_FILE (when given), so a test can see
 that the host restarted it. Modes, applied to each request it reads:
-    serve     asks the host VUSK_Service_ExpressionEval of "1+1" and an
-              unknown service first, then answers {"return": 0, "asked": [..]}
+    serve     asks the host VUSK_Service_ExpressionEval of "1+1", an unknown
+              service and VUSK_Service_StringEval of "x=`print x`" first,
+              then answers {"return": 0, "asked": [the three answers]}
     exit      ends at once (status 3) without answering
     garbage   writes text that is no JSON-RPC message
     silent    never answers
@@ -67,7 +68,8 @@ def main():
             continue
         asked = []
         for method, params in (("VUSK_Service_ExpressionEval", {"context": 1, "expression": "1+1"}),
-                               ("VUSK_Service_NoSuchThing", {"context": 1})):
+                               ("VUSK_Service_NoSuchThing", {"context": 1}),
+                               ("VUSK_Service_StringEval", {"context": 1, "input": "x=`print x`"})):
             write(wire.request(method, params, ids))
             ids += 1
             answer, pending = read_message(pending)

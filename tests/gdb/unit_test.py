@@ -152,10 +152,11 @@ class Templates(unittest.TestCase):
     def test_failures(self):
         cases = ["`print/d", "`print/q x`", "`frobnicate x`", "`print/d (x`", "`print/d x)`",
                  '`mprintf("%d %d", x)`', "`print/d missing`", "`if () {}`", '`mprintf("%s", x)`',
-                 "`print`", "`" + "{" * (template.MAX_NESTING + 1) + "}" * (template.MAX_NESTING + 1) + "`"]
+                 "`print`", '`mprintf("%99999d", y)`', '`mprintf("%.*s", y, y)`',
+                 "`" + "{" * (template.MAX_NESTING + 1) + "}" * (template.MAX_NESTING + 1) + "`"]
         for text in cases:
             with self.assertRaises(TemplateError, msg=text):
-                self.render(text, {"x": Scalar("other", text="{...}")})
+                self.render(text, {"x": Scalar("other", text="{...}"), "y": Scalar("int", 99999, 4)})
 
     def test_syntax_errors_stop_before_any_evaluation(self):
         target = FakeTarget(ints(x=1))
@@ -392,6 +393,7 @@ class Sessions(unittest.TestCase):
         self.assertEqual(asked[0]["result"], {"output": 0, "return": 0})
         self.assertEqual(asked[1]["error"], {"code": -32601, "message": "method not found"})
         self.assertEqual(asked[1]["id"], asked[0]["id"] + 1)
+        self.assertEqual(asked[2]["result"], {"value": "x=7", "return": 0})
         s.stop()
 
     def test_a_host_fault_answers_an_error_and_keeps_the_plugin(self):
@@ -405,6 +407,17 @@ class Sessions(unittest.TestCase):
         self.assertEqual(asked[0]["error"], {"code": -32603, "message": "host failure: host bug"})
         self.assertIn("VUSK_Service_ExpressionEval failed in the host: host bug", "".join(self.log))
         self.assertIsNotNone(s.channel)
+        s.stop()
+
+    def test_an_answer_too_long_for_the_plugin_is_a_failed_request(self):
+        class Verbose(FakeDebugger):
+            def template_target(self):
+                return FakeTarget({"x": Scalar("other", text="y" * 70000)})
+        s = Session(Verbose(), lambda: [sys.executable, FAKE_PLUGIN, "serve"], lambda: 2.0,
+                    lambda: dict(TARGET), self.log.append)
+        s.ensure_started()
+        self.assertEqual(s.call("VUSK_Client_Poll", {"context": 1})["asked"][2]["result"], {"return": 1})
+        self.assertIn("too long for the plugin", "".join(self.log))
         s.stop()
 
     def test_faults_are_errors_and_the_next_call_restarts(self):

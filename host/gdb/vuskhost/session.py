@@ -14,7 +14,7 @@ the caller owns); it raises PluginError for every fault.
 """
 
 from . import services, wire
-from .channel import Channel, ChannelError, Recorder
+from .channel import MAX_MESSAGE_BYTES, Channel, ChannelError, Recorder
 
 CONTEXT_HANDLE = 1
 NOTICE_TARGET_HALTED = 0
@@ -188,4 +188,9 @@ class Session:
         except Exception as e:       # a fault of ours must not leave the plugin waiting
             self.log("vusk_threadx: %s failed in the host: %s\n" % (method, e))
             return wire.error(wire.ERROR_INTERNAL, "host failure: %s" % wire.to_wire(str(e)), ident)
-        return wire.result(result, ident)
+        text = wire.result(result, ident)
+        if len(text) > MAX_MESSAGE_BYTES:
+            # The plugin cannot take it whole; a failed request keeps it in step.
+            self.log("vusk_threadx: the answer to %s is too long for the plugin\n" % method)
+            text = wire.result({"return": 1}, ident)
+        return text

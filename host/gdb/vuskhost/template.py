@@ -25,6 +25,7 @@ import re
 MAX_NESTING = 64                 # blocks and ifs inside one another
 MAX_TEMPLATE_CHARS = 65535       # a message can hold no more
 MAX_STRING_CHARS = 4096          # longest C string read for %s and /a
+MAX_FIELD_WIDTH = 4096           # widest mprintf field (width or precision)
 
 
 class TemplateError(Exception):
@@ -151,13 +152,16 @@ def c_format(fmt, args, target):
             width = str(next_arg().signed_value())
         if precision == "*":
             precision = str(max(0, next_arg().signed_value()))
+        for field in (width, precision):
+            if field and abs(int(field)) > MAX_FIELD_WIDTH:
+                raise TemplateError("mprintf: field width %s above %d" % (field, MAX_FIELD_WIDTH))
         spec = "%" + flags + (width or "") + ("." + precision if precision is not None else "")
         arg = next_arg()
         if conv == "s":
             limit = int(precision) if precision else MAX_STRING_CHARS
             if arg.kind not in ("char_pointer", "pointer", "int"):
                 raise TemplateError("mprintf: argument for %s is not an address" % m.group(0))
-            text = target.c_string(arg.value, limit) if arg.value else "(null)"
+            text = target.c_string(arg.bits(), limit) if arg.bits() else "(null)"
             out.append((spec + "s") % text)
         elif conv in "eEfgG":
             out.append((spec + conv) % (arg.value if arg.kind == "float" else arg.signed_value()))
