@@ -133,22 +133,31 @@ class Faults(unittest.TestCase):
         self.assertIn("77 0", sections["cpu"])
 
 
+def play_back(test, record):
+    with open(record, encoding="latin-1") as f:
+        lines = f.read().splitlines()
+    done = subprocess.run([PLUGIN, "-file", record], capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    test.assertEqual((done.returncode, done.stderr), (0, ""), done.stdout)
+    test.assertEqual(done.stdout, "Successfully played back all %d lines from %s.\n" % (len(lines), record))
+    return lines
+
+
 class Record(unittest.TestCase):
-    def test_a_recorded_session_plays_back(self):
+    def test_recorded_sessions_play_back(self):
         with tempfile.TemporaryDirectory() as directory:
-            record = os.path.join(directory, "gdb.rec")
-            steps = [("record", "threadx record " + record), ("threads", "threadx threads"),
-                     ("mutexes", "threadx mutexes"), ("current", "threadx current"), ("off", "threadx record off")]
+            first, second = os.path.join(directory, "first.rec"), os.path.join(directory, "second.rec")
+            steps = [("record", "threadx record " + first), ("threads", "threadx threads"),
+                     ("mutexes", "threadx mutexes"), ("current", "threadx current"), ("off", "threadx record off"),
+                     ("record again", "threadx record " + second), ("semaphores", "threadx semaphores"),
+                     ("restart", "set threadx core-count 1"), ("off again", "threadx record off")]
             sections = run_gdb(steps)
-            self.assertIn("Record written to %s." % record, sections["off"])
+            self.assertIn("Record written to %s." % first, sections["off"])
             compare(self, "threads", sections["threads"])
-            with open(record, encoding="latin-1") as f:
-                lines = f.read().splitlines()
-            self.assertGreater(len(lines), 100)
-            done = subprocess.run([PLUGIN, "-file", record], capture_output=True, text=True,
-                                  stdin=subprocess.DEVNULL)
-            self.assertEqual((done.returncode, done.stderr), (0, ""), done.stdout)
-            self.assertEqual(done.stdout, "Successfully played back all %d lines from %s.\n" % (len(lines), record))
+            self.assertGreater(len(play_back(self, first)), 100)
+            # A plugin restart ends the record, which still plays back.
+            self.assertEqual(sections["restart"], "vusk_threadx: the record %s ends with this plugin\n" % second)
+            self.assertEqual(sections["off again"], "Not recording.\n")
+            self.assertIn('"method" : "VUSK_Client_Exit"', play_back(self, second)[-2])
 
 
 class Registers(unittest.TestCase):

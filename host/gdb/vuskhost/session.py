@@ -100,6 +100,11 @@ class Session:
         if channel is not None:
             channel.close(grace)
             self.show_stderr(channel)
+            # A record holds one plugin process: the next one would not play
+            # back after it, so the record ends with this one.
+            path = self.stop_recording()
+            if path:
+                self.log("vusk_threadx: the record %s ends with this plugin\n" % path)
 
     def show_stderr(self, channel=None):
         channel = channel or self.channel
