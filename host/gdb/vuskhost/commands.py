@@ -33,13 +33,13 @@ _SOURCE_ROOT = os.path.normpath(os.path.join(_HERE, "..", "..", ".."))
 
 # ---------------------------------------------------------------- settings
 
+# A "threadx NAME" setting. on_change() runs after a new value is set: the
+# plugin asks some settings only once, so a change restarts it.
 class _Parameter(gdb.Parameter):
-    """A "threadx NAME" setting. on_change() runs after a new value is set:
-    the plugin asks some settings only once, so a change restarts it."""
-
     def __init__(self, name, kind, default, doc, validate=None, on_change=None):
-        self.set_doc = doc
-        self.show_doc = doc
+        self.__doc__ = doc
+        self.set_doc = "Set the " + doc
+        self.show_doc = "Show the " + doc
         self.validate = validate
         self.on_change = on_change
         self.short_name = name
@@ -64,27 +64,45 @@ class _Parameter(gdb.Parameter):
         return svalue if svalue else "(default)"
 
 
+class _ShowAll(gdb.Command):
+    """Shows every threadx setting."""
+
+    def __init__(self, settings):
+        super().__init__("show threadx", gdb.COMMAND_DATA, prefix=True)
+        self.settings = settings
+
+    def invoke(self, argument, from_tty):
+        for parameter in self.settings.all():
+            value = parameter.value
+            if isinstance(value, bool):
+                value = "on" if value else "off"
+            gdb.write("threadx %s: %s\n" % (parameter.short_name, value if value != "" else "(default)"))
+
+
 class Settings:
     def __init__(self, restart):
         """restart(): called when a setting that the plugin takes at start-up
         changes."""
         gdb.Command("set threadx", gdb.COMMAND_DATA, prefix=True)
-        gdb.Command("show threadx", gdb.COMMAND_DATA, prefix=True)
+        _ShowAll(self)
         self.plugin = _Parameter("plugin", gdb.PARAM_OPTIONAL_FILENAME, "",
-                                 "plugin: path of vusk_threadx (default: the build tree's, else PATH)",
+                                 "path of the vusk_threadx plugin (empty: the build tree's, else PATH).",
                                  on_change=restart)
         self.cpu_type = _Parameter("cpu-type", gdb.PARAM_STRING, "auto",
-                                   "cpu-type: \"auto\" (from the architecture) or MAJOR [MINOR]",
+                                   "CPU type given to the plugin: \"auto\" (from the architecture) or MAJOR [MINOR].",
                                    arch.parse_cpu_type, restart)
         self.config = _Parameter("config-dir", gdb.PARAM_OPTIONAL_FILENAME, "",
-                                 "config-dir: user configuration directory given to the plugin",
+                                 "user configuration directory given to the plugin (empty: the per-user default).",
                                  on_change=restart)
         self.timeout = _Parameter("timeout", gdb.PARAM_ZUINTEGER, DEFAULT_TIMEOUT_SECONDS,
-                                  "timeout: seconds to wait for each plugin message")
+                                  "seconds to wait for each plugin message (0: the default).")
         self.cores = _Parameter("core-count", gdb.PARAM_ZUINTEGER, 0,
-                                "core-count: cores of the target (0: one)", on_change=restart)
+                                "number of cores of the target (0: one).", on_change=restart)
         self.phy_space = _Parameter("use-phy-space", gdb.PARAM_BOOLEAN, False,
-                                    "use-phy-space: the kernel runs in physical addresses", on_change=restart)
+                                    "answer to the plugin's question whether the kernel runs in physical addresses.", on_change=restart)
+
+    def all(self):
+        return (self.plugin, self.cpu_type, self.config, self.timeout, self.cores, self.phy_space)
 
     def config_dir(self):
         return os.path.abspath(os.path.expanduser(self.config.value)) if self.config.value \
