@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "os_aware/threadx/tx_layout_build.h"
 #include "os_aware/threadx/tx_layout_db.h"
 #include "os_aware/threadx/tx_target.h"
 #include "shared/port_alloc.h"
@@ -35,13 +36,12 @@ const CpuCommand* FindCpuCommand(const char* command) {
   return nullptr;
 }
 
-void FreeLayout(RegisterLayout* layout) {
-  if (!layout) return;
-  PortFree(layout->slots);
-  PortFree(layout);
-}
-
+// Frees the record now, or when the callbacks still using it are done.
 void FreeTarget(ThreadxTargetState* target) {
+  if (target->users > 0) {
+    target->cleanupPending = true;
+    return;
+  }
   TxForgetLayouts(target);
   PortFree(target);
 }
@@ -49,12 +49,21 @@ void FreeTarget(ThreadxTargetState* target) {
 }  // namespace
 
 void TxForgetLayouts(ThreadxTargetState* target) {
-  if (target->ownsIntLayout) FreeLayout(target->intLayout);
-  if (target->ownsFpLayout) FreeLayout(target->fpLayout);
+  if (target->ownsIntLayout) TxLayoutFree(target->intLayout);
+  if (target->ownsFpLayout) TxLayoutFree(target->fpLayout);
   target->intLayout = nullptr;
   target->fpLayout = nullptr;
   target->ownsIntLayout = false;
   target->ownsFpLayout = false;
+}
+
+void TxTargetEnter(ThreadxTargetState* target) {
+  if (target) target->users++;
+}
+
+void TxTargetLeave(ThreadxTargetState* target) {
+  if (!target || --target->users > 0 || !target->cleanupPending) return;
+  FreeTarget(target);
 }
 
 int TxVuskInit(BridgeContext* bc) {
@@ -90,6 +99,7 @@ int TxTargetCleanup(BridgeContext*, void** targetData) {
 int TxTargetNotify(BridgeContext*, ThreadxTargetState* target, int32_t notice) {
   if (!target || notice != kNoticeHalted) return kTxOk;
   target->frameValid = false;
+  target->frameEpoch++;
   target->frameThread = 0;
   target->frameStackPointerLow = 0;
   target->frameStackPointerHigh = 0;
@@ -106,5 +116,8 @@ int TxCmdExecute(BridgeContext*, ThreadxTargetState* target, const char* command
   if (!target) return kTxFailed;
   target->*entry->field = static_cast<int16_t>(number);
   TxForgetLayouts(target);
+  // A frame read for the old CPU's layout may be shorter than the new one's.
+  target->frameValid = false;
+  target->frameEpoch++;
   return kTxOk;
 }

@@ -17,30 +17,7 @@
 
 #include "os_aware/interface/vusk_callbacks.h"
 #include "os_aware/threadx/tx_bridge.h"
-
-// Where one register lies in each of the two saved frames.
-struct RegisterSlot {
-  int32_t regnum;
-  int64_t solicitedOffset;
-  int64_t solicitedSize;
-  int64_t interruptOffset;
-  int64_t interruptSize;
-};
-
-// How a CPU's threads save their registers on the stack; slots sorted by
-// regnum. Built ones own their slot array.
-struct RegisterLayout {
-  int64_t interruptFlagOffset;
-  int64_t interruptFlagSize;
-  int64_t solicitedFrameSize;
-  int64_t interruptFrameSize;
-  int64_t solicitedFrameOffset;
-  int64_t interruptFrameOffset;
-  int32_t registerCount;
-  RegisterSlot* slots;
-};
-
-constexpr int kFrameBufferSize = 1024;
+#include "os_aware/threadx/tx_register_layout.h"
 
 struct ThreadxTargetState {
   int16_t cpumajor;
@@ -65,6 +42,9 @@ struct ThreadxTargetState {
   uint64_t frameThread;
   uint32_t frameStackPointerLow;
   uint32_t frameStackPointerHigh;
+  // Counts the times the cache was dropped: a frame read during which the
+  // host dropped it (by a call in meanwhile) is not kept.
+  uint32_t frameEpoch;
 
   // Cores and the current thread.
   int32_t coreCount;
@@ -74,10 +54,21 @@ struct ThreadxTargetState {
   const char* coreDisplayTemplate;
   uint64_t currentThread;  // 0 = none cached
   uint64_t currentCore;    // 1-based host core id of currentThread
+
+  // Callbacks running on the record. The host may call in while the plugin
+  // waits for it; a cleanup (or a new TargetInit) arriving then only marks
+  // the record, and the last callback using it frees it.
+  int32_t users;
+  bool cleanupPending;
 };
 
 // Frees the layouts the record owns and forgets both.
 void TxForgetLayouts(ThreadxTargetState* target);
+
+// Brackets a callback's use of the record (null is ignored). Leaving as the
+// last user frees a record whose cleanup came meanwhile.
+void TxTargetEnter(ThreadxTargetState* target);
+void TxTargetLeave(ThreadxTargetState* target);
 
 // ---- Session and target (tx_session.cpp) -------------------------------------
 
