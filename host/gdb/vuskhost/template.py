@@ -155,20 +155,20 @@ def c_format(fmt, args, target):
         for field in (width, precision):
             if field and abs(int(field)) > MAX_FIELD_WIDTH:
                 raise TemplateError("mprintf: field width %s above %d" % (field, MAX_FIELD_WIDTH))
-        spec = "%" + flags + (width or "") + ("." + precision if precision is not None else "")
+        directive = "%" + flags + (width or "") + ("." + precision if precision is not None else "")
         arg = next_arg()
         if conv == "s":
             limit = int(precision) if precision else MAX_STRING_CHARS
             if arg.kind not in ("char_pointer", "pointer", "int"):
                 raise TemplateError("mprintf: argument for %s is not an address" % m.group(0))
             text = target.c_string(arg.bits(), limit) if arg.bits() else "(null)"
-            out.append((spec + "s") % text)
+            out.append((directive + "s") % text)
         elif conv in "eEfgG":
-            out.append((spec + conv) % (arg.value if arg.kind == "float" else arg.signed_value()))
+            out.append((directive + conv) % (arg.value if arg.kind == "float" else arg.signed_value()))
         elif conv == "c":
-            out.append((spec + "c") % chr(arg.bits() & 0xFF))
+            out.append((directive + "c") % chr(arg.bits() & 0xFF))
         elif conv == "p":
-            out.append((spec + "s") % ("0x%x" % arg.bits()))
+            out.append((directive + "s") % ("0x%x" % arg.bits()))
         else:
             size = 8 if length in _WIDE_LENGTHS else {"hh": 1, "h": 2}.get(length, 4)
             number = arg.signed_value() if arg.signed else arg.bits()
@@ -176,9 +176,9 @@ def c_format(fmt, args, target):
             if conv in "di":
                 top = 1 << (8 * size - 1)
                 number = raw - (top << 1) if raw & top else raw
-                out.append((spec + "d") % number)
+                out.append((directive + "d") % number)
             else:
-                out.append((spec + ("d" if conv == "u" else conv)) % raw)
+                out.append((directive + ("d" if conv == "u" else conv)) % raw)
     out.append(fmt[pos:])
     return "".join(out)
 
