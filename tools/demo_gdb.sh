@@ -2,7 +2,9 @@
 # The GDB host at work: GDB in batch on the test fixture (a stand-in ThreadX
 # target), with the extension and the plugin of the build tree, prints every
 # object table, the current thread and one suspended thread's registers.
-#   tools/demo_gdb.sh [BUILD_DIR]
+#   tools/demo_gdb.sh [BUILD_DIR] [RECORD_FILE]
+# With RECORD_FILE, every message between GDB and the plugin is recorded
+# there, for `vusk_threadx -file RECORD_FILE` to play back.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -19,10 +21,13 @@ commands=(
   "set threadx cpu-type 77 0"
   "echo @@@\\n"
 )
+record=${2:-}
+[ -n "$record" ] && commands+=("threadx record $record")
 for step in "current" "threads" "timers" "semaphores" "queues" "event-flags" "block-pools" \
             "byte-pools" "mutexes" "registers producer"; do
   commands+=("echo \\n(gdb) threadx $step\\n" "threadx $step")
 done
+[ -n "$record" ] && commands+=("threadx record off")
 args=()
 for c in "${commands[@]}"; do args+=(-ex "$c"); done
 

@@ -13,7 +13,9 @@ written for GDB (see host/gdb/README.md) uses them.
 # Our number for x86-64; the plugin's built-in layouts do not use it, so a
 # database entry decides the frames.
 CPU_MAJOR_X86_64 = 77
-CPU_MAJOR_ARM_M = 16
+# Cortex-M: the major and minors of the entry in the shipped database
+# (config/os_aware/threadx_fm.odb), one minor per architecture version.
+CPU_MAJOR_ARM_M = 14
 CPU_MAJOR_AARCH64 = 50
 
 _X86_64_REGISTERS = (("rax", 64), ("rbx", 64), ("rcx", 64), ("rdx", 64), ("rsi", 64), ("rdi", 64),
@@ -65,11 +67,11 @@ REGISTER_MAPS = {
 CPU_TABLE = (
     ("i386:x86-64", CPU_MAJOR_X86_64, 0, "x86-64"),
     ("aarch64", CPU_MAJOR_AARCH64, 0, "aarch64"),
-    ("armv6-m", CPU_MAJOR_ARM_M, 0, "arm-m"),
-    ("armv7-m", CPU_MAJOR_ARM_M, 0, "arm-m"),
-    ("armv7e-m", CPU_MAJOR_ARM_M, 0, "arm-m"),
-    ("armv8-m", CPU_MAJOR_ARM_M, 0, "arm-m"),
-    ("arm", CPU_MAJOR_ARM_M, 0, "arm-m"),
+    ("armv6-m", CPU_MAJOR_ARM_M, 40, "arm-m"),
+    ("armv7-m", CPU_MAJOR_ARM_M, 41, "arm-m"),
+    ("armv7e-m", CPU_MAJOR_ARM_M, 42, "arm-m"),
+    ("armv8-m", CPU_MAJOR_ARM_M, 43, "arm-m"),
+    ("arm", CPU_MAJOR_ARM_M, 41, "arm-m"),
 )
 
 
