@@ -26,8 +26,6 @@ constexpr char kSeparator = '\\';
 constexpr DWORD kModulePathFirstUnits = 260;
 constexpr DWORD kModulePathMaxUnits = 32768;
 
-bool g_show_open_error_reason = false;
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool HasDrive(const std::string& path) {
@@ -57,7 +55,9 @@ std::string Narrow(const wchar_t* text, size_t units) {
   return narrow;
 }
 
-std::string ReadInstallDir() {
+}  // namespace
+
+std::string PortFsReadInstallDir() {
   for (DWORD capacity = kModulePathFirstUnits; capacity <= kModulePathMaxUnits; capacity *= 2) {
     wchar_t* buffer = static_cast<wchar_t*>(PortAlloc(capacity * sizeof(wchar_t)));
     DWORD units = GetModuleFileNameW(nullptr, buffer, capacity);
@@ -69,6 +69,8 @@ std::string ReadInstallDir() {
   }
   return ".";
 }
+
+namespace {
 
 // The errno value for a system error code, for PortFsOpenErrorReason; codes
 // not listed give EINVAL.
@@ -91,17 +93,6 @@ int ErrnoForSystemError(DWORD code) {
 }
 
 }  // namespace
-
-const std::string& PortFsInstallDir() {
-  static const std::string dir = ReadInstallDir();
-  return dir;
-}
-
-std::string PortFsSiteDefaultsDir() { return PortFsJoin(PortFsInstallDir(), "defaults"); }
-std::string PortFsInstallConfigDir() { return PortFsJoin(PortFsInstallDir(), "config"); }
-std::string PortFsToolsDir() { return PortFsInstallDir(); }
-std::string PortFsToolsDefaultsDir() { return PortFsJoin(PortFsToolsDir(), "defaults"); }
-std::string PortFsToolsTargetDir() { return PortFsJoin(PortFsToolsDir(), "target"); }
 
 const char* PortFsHostType() {
 #if defined(_WIN64)
@@ -213,5 +204,3 @@ std::string PortFsOpenErrorReason(int error_code) {
   return text;
 }
 
-bool PortFsShowReasonForFileOpenError() { return g_show_open_error_reason; }
-void PortFsSetShowReasonForFileOpenError(bool on) { g_show_open_error_reason = on; }
