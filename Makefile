@@ -8,7 +8,15 @@ JOBS ?= $(shell nproc)
 # Build and test tools, all from Debian.
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev python3 gdb
 
-.PHONY: all deps build asan test demo clean windows test-windows
+# Only for the benchmarks (make bench): the libraries we measure against.
+BENCH_PACKAGES := libbenchmark-dev rapidjson-dev nlohmann-json3-dev
+
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
+BENCH_BUILD ?= build-bench
+
+.PHONY: all deps build asan test demo clean windows test-windows fuzz bench
 
 all: build
 
@@ -34,6 +42,22 @@ test: build asan
 
 demo: build
 	@tools/demo.sh $(BUILD)
+
+# libFuzzer targets under ASan + UBSan (clang), each run FUZZ_SECONDS; the
+# corpora stay in $(FUZZ_BUILD)/corpus for the next run.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVUSK_FUZZ=ON -DVUSK_TESTS=OFF \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_TARGETS)
+
+# Benchmarks (optimised GCC build of their own); see README, Performance.
+bench: deps
+	@tools/install-deps.sh $(BENCH_PACKAGES)
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVUSK_BENCH=ON -DVUSK_TESTS=OFF \
+	  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	bench/run.sh $(BENCH_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD)

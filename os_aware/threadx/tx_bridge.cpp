@@ -163,7 +163,9 @@ const char* BridgeUserConfigDir(BridgeContext* bc) {
     return nullptr;
   }
   StripLineEnds(output);
-  g_user_config_dir = PortStrdup(output);
+  // A request the host sent while we waited may have asked too; its answer
+  // stands (and is not leaked).
+  if (!g_user_config_dir) g_user_config_dir = PortStrdup(output);
   bc->services.release(bc, output);
   return g_user_config_dir;
 }

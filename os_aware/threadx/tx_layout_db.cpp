@@ -28,9 +28,13 @@ struct KnownCpu {
 KnownCpu g_known{};
 
 void Load(BridgeContext* bc) {
+  // The directory comes from the host, and a request the host sends while we
+  // wait may load the database itself: then that load stands.
+  const char* userConfigDir = BridgeUserConfigDir(bc);
+  if (g_loaded) return;
   attr_database_init(&g_database, kDatabaseName, nullptr, false);
   attr_database_set_int_lists(&g_database, true);
-  attr_database_load_config(&g_database, kDatabaseFile, BridgeUserConfigDir(bc));
+  attr_database_load_config(&g_database, kDatabaseFile, userConfigDir);
   g_loaded = true;
 }
 

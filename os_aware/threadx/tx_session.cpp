@@ -6,6 +6,7 @@
 // the CPU fails, since there is no record to hold the new value.
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "os_aware/threadx/tx_layout_build.h"
 #include "os_aware/threadx/tx_layout_db.h"
@@ -36,10 +37,26 @@ const CpuCommand* FindCpuCommand(const char* command) {
   return nullptr;
 }
 
-// Frees the record now, or when the callbacks still using it are done.
+// Awareness calls in progress, and what was given up meanwhile. A host
+// request served inside a call (a nested TargetInit, TargetCleanup or CPU
+// command) may replace the record or the layouts the outer call is still
+// working on; they are freed once the outermost call has returned.
+int g_calls_in_progress = 0;
+std::vector<ThreadxTargetState*> g_retired_targets;
+std::vector<RegisterLayout*> g_retired_layouts;
+
+void FreeLayout(RegisterLayout* layout) {
+  if (!layout) return;
+  if (g_calls_in_progress > 0) {
+    g_retired_layouts.push_back(layout);
+    return;
+  }
+  TxLayoutFree(layout);
+}
+
 void FreeTarget(ThreadxTargetState* target) {
-  if (target->users > 0) {
-    target->cleanupPending = true;
+  if (g_calls_in_progress > 0) {
+    g_retired_targets.push_back(target);
     return;
   }
   TxForgetLayouts(target);
@@ -48,22 +65,23 @@ void FreeTarget(ThreadxTargetState* target) {
 
 }  // namespace
 
+void TxCallBegin() { g_calls_in_progress++; }
+
+void TxCallEnd() {
+  if (--g_calls_in_progress > 0) return;
+  for (ThreadxTargetState* target : g_retired_targets) FreeTarget(target);
+  for (RegisterLayout* layout : g_retired_layouts) FreeLayout(layout);
+  g_retired_targets.clear();
+  g_retired_layouts.clear();
+}
+
 void TxForgetLayouts(ThreadxTargetState* target) {
-  if (target->ownsIntLayout) TxLayoutFree(target->intLayout);
-  if (target->ownsFpLayout) TxLayoutFree(target->fpLayout);
+  if (target->ownsIntLayout) FreeLayout(target->intLayout);
+  if (target->ownsFpLayout) FreeLayout(target->fpLayout);
   target->intLayout = nullptr;
   target->fpLayout = nullptr;
   target->ownsIntLayout = false;
   target->ownsFpLayout = false;
-}
-
-void TxTargetEnter(ThreadxTargetState* target) {
-  if (target) target->users++;
-}
-
-void TxTargetLeave(ThreadxTargetState* target) {
-  if (!target || --target->users > 0 || !target->cleanupPending) return;
-  FreeTarget(target);
 }
 
 int TxVuskInit(BridgeContext* bc) {

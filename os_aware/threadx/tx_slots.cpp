@@ -27,22 +27,22 @@ template <typename Op>
 int WithBridge(VUSK_ServiceCntx* context, Op&& op) {
   BridgeContext* bc = BridgeAcquire(context);
   if (!bc) return kTxFailed;
+  TxCallBegin();
   int status = std::forward<Op>(op)(bc);
+  TxCallEnd();
   BridgeRelease(bc);
   return status;
 }
 
 ThreadxTargetState* Target(void* targetData) { return static_cast<ThreadxTargetState*>(targetData); }
 
-// As WithBridge, for operations on the target record: the record stays
-// alive until op is done, even if the host cleans the target up meanwhile.
+// As WithBridge, for operations on the target record. The record outlives
+// op even if the host cleans the target up meanwhile: WithBridge brackets op
+// as an awareness call, and records given up during one are freed after it.
 template <typename Op>
 int WithTarget(VUSK_ServiceCntx* context, void* targetData, Op&& op) {
   ThreadxTargetState* target = Target(targetData);
-  TxTargetEnter(target);
-  int status = WithBridge(context, [&op, target](BridgeContext* bc) { return op(bc, target); });
-  TxTargetLeave(target);
-  return status;
+  return WithBridge(context, [&op, target](BridgeContext* bc) { return op(bc, target); });
 }
 
 void WriteFlag(VuskPluginInfo* info, VuskInfoFlag flag, bool on) { VuskInfoSet(info, flag, on); }

@@ -54,21 +54,16 @@ struct ThreadxTargetState {
   const char* coreDisplayTemplate;
   uint64_t currentThread;  // 0 = none cached
   uint64_t currentCore;    // 1-based host core id of currentThread
-
-  // Callbacks running on the record. The host may call in while the plugin
-  // waits for it; a cleanup (or a new TargetInit) arriving then only marks
-  // the record, and the last callback using it frees it.
-  int32_t users;
-  bool cleanupPending;
 };
 
 // Frees the layouts the record owns and forgets both.
 void TxForgetLayouts(ThreadxTargetState* target);
 
-// Brackets a callback's use of the record (null is ignored). Leaving as the
-// last user frees a record whose cleanup came meanwhile.
-void TxTargetEnter(ThreadxTargetState* target);
-void TxTargetLeave(ThreadxTargetState* target);
+// Bracket every awareness call. Records and layouts given up while a call is
+// in progress (by a host request served inside it) are freed only when the
+// outermost call ends, so the outer call never works on freed memory.
+void TxCallBegin();
+void TxCallEnd();
 
 // ---- Session and target (tx_session.cpp) -------------------------------------
 

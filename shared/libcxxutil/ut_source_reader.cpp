@@ -78,6 +78,10 @@ bool source_reader::OpenPath(const std::string& path, bool quiet) {
                 kMaxOpenFiles);
     return false;
   }
+  if (opened_files_.size() >= static_cast<size_t>(kMaxFilesPerLoad)) {
+    ReportError("could not open \"%s\": more than %d files opened by one load", path.c_str(), kMaxFilesPerLoad);
+    return false;
+  }
   int error_code = 0;
   FILE* stream = nullptr;
   if (callbacks_ && callbacks_->open_file)

@@ -11,8 +11,9 @@
 //
 // Limits: at most kMaxOpenFiles files are open at once (a file that includes
 // itself, directly or through others, ends with an error instead of
-// recursing). Tokens live in a buffer that grows with them: macro expansion
-// inside a quoted string may make a token longer than its line.
+// recursing), and one load opens at most kMaxFilesPerLoad files. Tokens
+// live in a buffer that grows with them: macro expansion inside a quoted
+// string may make a token longer than its line.
 //
 // Errors are written "<position>: error: <text>" at error severity and set
 // the error flag; none stops reading.
@@ -26,6 +27,11 @@
 
 // Most files open at once: the top-level file and its nested includes.
 constexpr int kMaxOpenFiles = 32;
+
+// Most files one load may open in all. The depth bound alone does not stop
+// a file that includes itself (or the next level) twice: that opens 2^32
+// files. Real databases open a few dozen.
+constexpr int kMaxFilesPerLoad = 1024;
 
 // Initial capacity of the token buffer; it grows when a token needs more.
 constexpr size_t kTokenBufferMinCapacity = 16000;

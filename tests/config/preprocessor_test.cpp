@@ -196,6 +196,28 @@ TEST_F(ReaderTest, SelfIncludeStopsAtTheOpenFileLimit) {
   EXPECT_TRUE(reader_error);
 }
 
+// Found by fuzzing: a file that includes itself twice doubles its work at
+// every level, so the depth bound alone let one load open 2^32 files.
+TEST_F(ReaderTest, IncludeBombsStopAtTheLoadBudget) {
+  Texts tokens = TokensOf("%include \"main.odb\"\n%include \"main.odb\"\nx\n");
+  EXPECT_EQ(opened.size(), static_cast<size_t>(kMaxFilesPerLoad));
+  EXPECT_TRUE(reader_error);
+  ASSERT_FALSE(messages.all().empty());
+  EXPECT_NE(messages.all().back().second.find("more than 1024 files opened by one load"), std::string::npos);
+
+  // Without any cycle: each level includes the next one twice.
+  constexpr int kLevels = 24;
+  for (int level = 0; level < kLevels; level++) {
+    std::string next = "level" + std::to_string(level + 1) + ".odb";
+    dir.Write("level" + std::to_string(level) + ".odb",
+              level + 1 < kLevels ? "%include \"" + next + "\"\n%include \"" + next + "\"\n" : "leaf\n");
+  }
+  messages.clear();
+  Tokens(dir.path() + "/level0.odb");
+  EXPECT_EQ(opened.size(), static_cast<size_t>(kMaxFilesPerLoad));
+  EXPECT_TRUE(reader_error);
+}
+
 TEST_F(ReaderTest, MacroExpansionOutsideStrings) {
   database_macros.define("PRE", "from database");
   EXPECT_EQ(TokensOf("%define PAIR a = 1\n%define A ${A}\n%define B ${C}\n%define C x ${B}\n"

@@ -232,23 +232,20 @@ TEST_F(RegisterRead, BuildOptionsPickTheDatabaseEntry) {
 
 namespace {
 
-// A cleanup that arrives while a callback still uses the record (the host
-// calling in during a request) leaves it to that callback to free.
-TEST(TargetRecordLife, CleanupWaitsForTheLastUser) {
+// A cleanup that arrives while a call still uses the record (the host calling
+// in during a request) leaves it to the end of the outermost call to free it.
+TEST(TargetRecordLife, CleanupWaitsForTheOutermostCall) {
   FakeHost fake;
   auto* record = static_cast<ThreadxTargetState*>(PortAllocZero(1, sizeof(ThreadxTargetState)));
   void* targetData = record;
-  TxTargetEnter(record);
-  TxTargetEnter(record);
+  TxCallBegin();
+  TxCallBegin();
   EXPECT_EQ(TxTargetCleanup(&fake.bc, &targetData), kTxOk);
   EXPECT_EQ(targetData, nullptr);
-  EXPECT_TRUE(record->cleanupPending);
-  record->frame[0] = 1;  // still the callback's to use
-  TxTargetLeave(record);
-  EXPECT_EQ(record->users, 1);
-  TxTargetLeave(record);  // frees it; the leak checker holds us to that
-  TxTargetEnter(nullptr);
-  TxTargetLeave(nullptr);
+  record->frame[0] = 1;  // still the calls' to use
+  TxCallEnd();
+  record->frame[1] = 1;  // the outer call goes on with it
+  TxCallEnd();           // frees it; the leak checker holds us to that
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+// bench_roundtrip: round trips per second through the real plugin process
+// over pipes, against a minimal C process (echo_host) on the same pipes.
+//
+// One round trip is what the host sees for a request that needs one host
+// service: it writes the request, reads the plugin's service request,
+// answers it at once and reads the response. The plugin side is the probe
+// build of the plugin (its Probe_AskHost asks the host once through the
+// process's own client). The child is started once per benchmark run; the
+// pipes, the process switches and the plugin's framing, parsing, dispatch
+// and writing are all inside the measured loop.
+#include <benchmark/benchmark.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "os_aware/plugin/framing.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char kRequest[] =
+    "{ \"jsonrpc\" : \"2.0\", \"method\" : \"Probe_AskHost\", \"params\" : { \"expression\" : \"x\" }, \"id\" : 1 }";
+constexpr const char kAnswer[] = "{ \"jsonrpc\" : \"2.0\", \"result\" : 1, \"id\" : 0 }";
+
+class Child {
+ public:
+  explicit Child(const char* path) {
+    int toChild[2], fromChild[2];
+    if (pipe(toChild) != 0 || pipe(fromChild) != 0) Die("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+    posix_spawn_file_actions_addclose(&actions, toChild[1]);
+    posix_spawn_file_actions_addclose(&actions, fromChild[0]);
+    char* argv[] = {const_cast<char*>(path), nullptr};
+    if (posix_spawn(&pid_, path, &actions, nullptr, argv, environ) != 0) Die(path);
+    posix_spawn_file_actions_destroy(&actions);
+    close(toChild[0]);
+    close(fromChild[1]);
+    in_ = toChild[1];
+    out_ = fromChild[0];
+  }
+  ~Child() {
+    close(in_);  // the end of input ends either child with status 0
+    close(out_);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  void Send(const char* text, size_t length) {
+    if (write(in_, text, length) != static_cast<ssize_t>(length)) Die("write");
+  }
+
+  // Reads until the text is one complete message.
+  void Receive() {
+    size_t length = 0;
+    buffer_[0] = '\0';
+    while (!IsCompleteObject(buffer_)) {
+      ssize_t got = read(out_, buffer_ + length, sizeof buffer_ - 1 - length);
+      if (got <= 0) Die("read");
+      length += static_cast<size_t>(got);
+      buffer_[length] = '\0';
+    }
+  }
+
+ private:
+  [[noreturn]] static void Die(const char* what) {
+    perror(what);
+    exit(1);
+  }
+  pid_t pid_ = 0;
+  int in_ = -1;
+  int out_ = -1;
+  char buffer_[kMessageBufferBytes];
+};
+
+void RoundTrips(benchmark::State& state, const char* binary) {
+  Child child(binary);
+  for (auto _ : state) {
+    child.Send(kRequest, sizeof kRequest - 1);
+    child.Receive();  // the service request
+    child.Send(kAnswer, sizeof kAnswer - 1);
+    child.Receive();  // the response
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(RoundTrips, plugin, VUSK_BENCH_PROBE)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(RoundTrips, echo, VUSK_BENCH_ECHO)->UseRealTime()->MinTime(2.0);
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of BUILD_DIR (default build-bench) and prints the
+# ratios against the targets (bench/report.py). Results stay as JSON in
+# BUILD_DIR/results/. Benchmarks measure; they never fail a build on speed.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build-bench}
+results=$build/results
+mkdir -p "$results"
+# Round trips depend on the scheduler more than anything: repeated, and the
+# report takes the medians.
+repetitions() { [ "$1" = bench_roundtrip ] && echo 5 || echo 1; }
+for bench in bench_json bench_roundtrip bench_playback; do
+  echo "== $bench"
+  "$build/$bench" --benchmark_out="$results/$bench.json" --benchmark_out_format=json \
+    --benchmark_counters_tabular=true --benchmark_repetitions="$(repetitions "$bench")"
+done
+python3 "$root/bench/report.py" "$results"

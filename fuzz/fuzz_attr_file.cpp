@@ -1,0 +1,136 @@
+// fuzz_attr_file: the attribute-file loader with its preprocessor, macros
+// and evaluator, on files made from the input.
+//
+// The input is cut into files at lines "@@ NAME": the text before the first
+// such line is main.odb, each later section the file NAME (letters, digits,
+// "_", "-", "." and "/" kept; anything else dropped; no ".." parts). All of
+// them are written into this process's scratch directory and main.odb is
+// loaded; includes may reach any file inside that directory and no file
+// outside it (the open and include hooks refuse, so the fuzzer cannot read
+// the machine's files). The loaded tree is then walked and every attribute
+// read back through the typed look-ups.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_util.h"
+#include "shared/libcxxutil/ut_file_parser.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char kFileMarker[] = "@@ ";
+constexpr size_t kMaxNameBytes = 64;
+constexpr const char kMainFile[] = "main.odb";
+constexpr int kPathsToBuild = 64;
+
+struct InputFile {
+  std::string name;
+  std::string text;
+};
+
+std::string CleanName(const std::string& raw) {
+  std::string name;
+  for (char c : raw) {
+    bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                c == '-' || c == '.' || c == '/';
+    if (keep && name.size() < kMaxNameBytes) name += c;
+  }
+  while (!name.empty() && name[0] == '/') name.erase(0, 1);
+  if (name.find("..") != std::string::npos || name.empty() || name.back() == '/') return "";
+  return name;
+}
+
+std::vector<InputFile> CutFiles(const std::string& input) {
+  std::vector<InputFile> files{{kMainFile, ""}};
+  for (const std::string& line : fuzz::SplitLines(input)) {
+    if (line.rfind(kFileMarker, 0) == 0) {
+      std::string name = CleanName(line.substr(sizeof kFileMarker - 1));
+      if (!name.empty()) {
+        files.push_back({name, ""});
+        continue;
+      }
+    }
+    files.back().text += line;
+    files.back().text += '\n';
+  }
+  return files;
+}
+
+// True when path names something inside the scratch directory.
+bool Contained(const char* path) {
+  std::error_code error;
+  fs::path full = fs::weakly_canonical(fs::absolute(path, error), error);
+  if (error) return false;
+  std::string text = full.string();
+  const std::string& root = fuzz::ScratchDir();
+  return text.compare(0, root.size(), root) == 0 && (text.size() == root.size() || text[root.size()] == '/');
+}
+
+FILE* OpenContained(void*, const char* path, const char* mode) {
+  return Contained(path) ? fopen(path, mode) : nullptr;
+}
+
+bool AllowContained(void*, const char*, const char* path, int) { return Contained(path); }
+
+// Reads every attribute back in every typed way; an explicit stack, since a
+// hostile file may nest blocks deeper than the C stack would like.
+void WalkTree(attr_database* db) {
+  std::vector<attr_block*> pending{db->root};
+  int paths = 0;
+  while (!pending.empty()) {
+    attr_block* block = pending.back();
+    pending.pop_back();
+    // A path costs its depth, and so does every failed required look-up,
+    // which names the block: a few blocks are enough to exercise them.
+    bool withPaths = paths++ < kPathsToBuild;
+    if (withPaths) (void)block_path(block);
+    for (int i = 0; i < block->attr_count; i++) {
+      const char* name = block->attrs[i].name;
+      (void)find_str(block, name, nullptr);
+      (void)find_int32(block, name, 0);
+      (void)find_int64(block, name, 0, i % 2 == 0);
+      (void)find_bool(block, name, false);
+      for (const attr_int32_node* n = find_int32_list(block, name); n; n = n->next) (void)n->value;
+      for (const attr_str_node* n = find_str_list(block, name); n; n = n->next) (void)n->value;
+      if (withPaths) {
+        (void)get_str(block, name, "");
+        (void)get_int32(block, name, 0);
+      }
+    }
+    for (attr_block* child = block_first_child(block, false); child; child = block_next_sibling(child, false)) {
+      pending.push_back(child);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::SilenceMessages();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string& dir = fuzz::ScratchDir();
+  for (const InputFile& file : CutFiles(fuzz::AsText(data, size))) fuzz::WriteFile(dir + "/" + file.name, file.text);
+
+  file_parser_callbacks hooks{};
+  hooks.open_file = OpenContained;
+  hooks.allow_include = AllowContained;
+  attr_database db;
+  attr_database_init(&db, "threadx registers", &hooks, false);
+  attr_database_set_int_lists(&db, true);
+  attr_database_set_size_suffixes(&db, size % 2 == 1);
+  attr_database_set_raw_values(&db, size % 3 == 1);
+  attr_database_set_keep_macros(&db, size % 5 == 1);
+  std::string main = dir + "/" + kMainFile;
+  attr_database_load(&db, main.c_str());
+  // A second load adds to the same blocks, as the configuration layers do.
+  if (size % 7 == 3) attr_database_load(&db, main.c_str());
+  WalkTree(&db);
+  attr_database_destroy(&db);
+  fuzz::EmptyDir(dir);
+  return 0;
+}

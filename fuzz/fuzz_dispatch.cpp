@@ -1,0 +1,126 @@
+// fuzz_dispatch: a whole live session against a scripted host, without the
+// process's standard streams.
+//
+// The input is read as lines. The first line is the host's first request;
+// every request the plugin makes on the host while it works takes the next
+// line as the host's answer (garbage, error envelopes and nested host
+// requests included: a line that is a request is served first, as the live
+// exchange does, and the plugin waits for the line after it). Lines left when
+// a request has been answered are the host's next requests. When the lines
+// run out, requests to the host fail as on a closed pipe.
+//
+// Checked: every response is one complete, parsing object (the main loop
+// would end the process otherwise), nothing crashes, leaks or overflows.
+// Service contexts made by the input are destroyed after it, so that inputs
+// stay independent.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_util.h"
+#include "os_aware/interface/vusk_entry.h"
+#include "os_aware/interface/vusk_methods.h"
+#include "os_aware/jsonrpc/jr_client.h"
+#include "os_aware/jsonrpc/jr_dispatch.h"
+#include "os_aware/plugin/framing.h"
+#include "os_aware/plugin/host_exchange.h"
+#include "os_aware/simple_json/json_parse.h"
+
+namespace {
+
+struct Script {
+  std::vector<std::string> lines;
+  size_t next = 0;
+  int depth = 0;
+  std::string lastAnswer;          // what the exchange returned last
+};
+
+Script g_script;
+
+[[noreturn]] void Fail(const char* what, const char* detail) {
+  fprintf(stderr, "fuzz_dispatch: %s\n%s\n", what, detail ? detail : "(null)");
+  abort();
+}
+
+const char* Dispatch(const char* request) {
+  const char* response = VUSK_Client_CmdParser(request);
+  if (!IsCompleteObject(response)) Fail("the dispatcher's response is not one complete object", response);
+  JsonValue* parsed = JsonParse(response, nullptr);
+  if (!parsed || parsed->kind != JSON_OBJECT) Fail("the dispatcher's response does not parse", response);
+  JsonFree(parsed);
+  return response;
+}
+
+// The scripted host: stands in for HostExchange with the same nesting rule
+// and the same depth bound.
+const char* ScriptedExchange(const char* request) {
+  if (!request) return nullptr;
+  if (g_script.depth >= kHostExchangeMaxDepth) return nullptr;
+  g_script.depth++;
+  const char* answer = nullptr;
+  while (g_script.next < g_script.lines.size()) {
+    const std::string& line = g_script.lines[g_script.next++];
+    if (!IsHostRequest(line.c_str())) {
+      g_script.lastAnswer = line;
+      answer = g_script.lastAnswer.c_str();
+      break;
+    }
+    Dispatch(line.c_str());
+  }
+  g_script.depth--;
+  return answer;
+}
+
+// The probe's method: one request to the host through the process's client,
+// so that host answers are exercised whatever the awareness does.
+JsonValue* AskHost(const JsonValue* params) {
+  const char* expression = "";
+  JsonGetString(params, "expression", &expression);
+  JsonValue* request = JsonNewObject();
+  JsonAddString(request, "expression", expression);
+  JsonValue* answer = nullptr;
+  bool ok = JrSendRequest(VuskHostClient(), "VUSK_Service_Probe", request, &answer);
+  JsonValue* result = JsonNewObject();
+  JsonObjectAdd(result, "answer", answer ? answer : JsonNewNull());
+  JsonAddInt32(result, "return", ok ? 0 : 1);
+  return result;
+}
+
+// HistoryLogDump with its dump directory moved into the scratch directory:
+// the fuzzer must not write files where the input says.
+JsonValue* ContainedHistoryLogDump(const JsonValue* params) {
+  JsonValue* contained = JsonNewObject();
+  const char* dirPath = nullptr;
+  if (JsonGetString(params, "dirPath", &dirPath)) JsonAddString(contained, "dirPath", fuzz::ScratchDir().c_str());
+  int64_t bufferSize = 0;
+  if (JsonGetInt64(params, "bufferSize", &bufferSize)) JsonAddInt64(contained, "bufferSize", bufferSize);
+  JsonValue* result = VuskMethodHistoryLogDump(contained);
+  JsonFree(contained);
+  return result;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::SilenceMessages();
+  static char program[] = "vusk_threadx";
+  static char* argv[] = {program, nullptr};
+  VUSK_Client_CmdInit(1, argv, ScriptedExchange);
+  JrBind("Probe_AskHost", AskHost);
+  JrBind("VUSK_Client_HistoryLogDump", ContainedHistoryLogDump);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  g_script.lines = fuzz::SplitLines(fuzz::AsText(data, size));
+  g_script.next = 0;
+  while (g_script.next < g_script.lines.size()) {
+    const std::string& request = g_script.lines[g_script.next++];
+    Dispatch(request.c_str());
+  }
+  fuzz::ForgetContexts(g_script.lines);
+  fuzz::EmptyDir(fuzz::ScratchDir());
+  exitRequested = false;
+  return 0;
+}

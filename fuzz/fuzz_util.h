@@ -1,0 +1,67 @@
+// fuzz_util: helpers shared by the fuzz targets.
+//
+// A fuzz input is raw bytes; the targets cut it into the pieces they need
+// (lines, files) here, keep the program's diagnostics off the terminal, and
+// give each process one scratch directory for the files they must write.
+// Nothing here allocates through the program's heap rules on purpose: the
+// helpers use the standard library, which port_alloc routes anyway.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "shared/port_msg.h"
+
+namespace fuzz {
+
+// Swallows every diagnostic: a fuzzer reports its own findings on standard
+// error, and millions of parse errors would only hide them.
+inline void SilenceMessages() {
+  PortSetMessageSink([](void*, MsgSeverity, const char*) {}, nullptr);
+}
+
+// The input as a zero-terminated text (a zero byte inside ends it for the
+// routines that take C strings, exactly as on the wire).
+inline std::string AsText(const uint8_t* data, size_t size) {
+  return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+// Splits text at newlines; the newlines are dropped and a last line without
+// one still counts.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// A directory of this process for the files a target writes, made once
+// under $TMPDIR (or /tmp) and left to the caller to empty.
+const std::string& ScratchDir();
+
+// Removes every entry below dir (dir itself stays).
+void EmptyDir(const std::string& dir);
+
+// Writes data to path, making parent directories; false on failure.
+bool WriteFile(const std::string& path, const std::string& data);
+
+}  // namespace fuzz
+
+namespace fuzz {
+
+// Destroys every service context that a VuskInit request among lines (each
+// read from its first '{' on) may have made, and the host settings and
+// layout database the awareness keeps, so that the next input starts from
+// the same state.
+void ForgetContexts(const std::vector<std::string>& lines);
+
+}  // namespace fuzz
