@@ -154,3 +154,9 @@ int VuskAwarenessStart(int, char**, VuskCallbackTable* table) {
   table->vuskCmdExecute = VuskCmdExecuteSlot;
   return 0;
 }
+
+void VuskAwarenessReleaseTarget(void* targetData) {
+  // The record's own cleanup frees its layouts too (later, if a call is
+  // still running on it).
+  TxTargetCleanup(nullptr, &targetData);
+}

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "os_aware/interface/vusk_awareness.h"
 #include "os_aware/threadx/tx_layout_db.h"
 #include "os_aware/threadx/tx_target.h"
 #include "shared/port_alloc.h"
@@ -231,6 +232,20 @@ TEST_F(RegisterRead, BuildOptionsPickTheDatabaseEntry) {
 }  // namespace
 
 namespace {
+
+// A record the host drops without TargetCleanup (a VuskCleanup of its
+// context) is released by the awareness, layouts included: a plain free
+// would lose the layouts the record owns. The leak checker holds us to it.
+TEST(TargetRecordLife, ReleaseFreesTheOwnedLayouts) {
+  auto* record = static_cast<ThreadxTargetState*>(PortAllocZero(1, sizeof(ThreadxTargetState)));
+  auto* layout = static_cast<RegisterLayout*>(PortAllocZero(1, sizeof(RegisterLayout)));
+  layout->registerCount = 1;
+  layout->slots = static_cast<RegisterSlot*>(PortAllocZero(1, sizeof(RegisterSlot)));
+  record->intLayout = layout;
+  record->ownsIntLayout = true;
+  VuskAwarenessReleaseTarget(record);
+  VuskAwarenessReleaseTarget(nullptr);
+}
 
 // A cleanup that arrives while a call still uses the record (the host calling
 // in during a request) leaves it to the end of the outermost call to free it.
