@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
 # Build and test tools, all from Debian.
-PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev python3
+PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev python3 gdb
 
 # Only for the benchmarks (make bench): the libraries we measure against.
 BENCH_PACKAGES := libbenchmark-dev rapidjson-dev nlohmann-json3-dev
@@ -16,7 +16,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 BENCH_BUILD ?= build-bench
 
-.PHONY: all deps build asan test demo clean fuzz bench
+.PHONY: all deps build asan test demo clean windows test-windows fuzz bench
 
 all: build
 
@@ -60,4 +60,22 @@ bench: deps
 	bench/run.sh $(BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD)
+
+# Windows: the plugin cross-built with mingw-w64 (build-windows/vusk_threadx.exe,
+# static runtime, no GoogleTest), and its checks run under Wine.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix
+WINE_PACKAGES := wine64 python3
+
+windows:
+	@tools/install-deps.sh $(WINDOWS_PACKAGES)
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVUSK_TESTS=OFF \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw-w64.cmake
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# Every record file and a live pipe session, under Wine in a fresh prefix; the
+# Linux build's playback output is the reference for the records.
+test-windows: windows build
+	@tools/install-deps.sh $(WINE_PACKAGES)
+	tests/windows/run_tests.sh $(WINDOWS_BUILD) $(BUILD)

@@ -103,6 +103,21 @@ void CopyCut(char* out, size_t capacity, const char* text) {
   out[length] = '\0';
 }
 
+// Dump names are the same on every system: "vusk_threadx.exe" names its
+// dumps "vusk_threadx_..." as well.
+void CutExecutableSuffix(char* name) {
+  static const char kSuffix[] = ".exe";
+  size_t length = strlen(name);
+  size_t suffix = sizeof kSuffix - 1;
+  if (length <= suffix) return;
+  for (size_t i = 0; i < suffix; i++) {
+    char c = name[length - suffix + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kSuffix[i]) return;
+  }
+  name[length - suffix] = '\0';
+}
+
 void Record(EntryKind kind, const char* category, const char* text, int64_t value) {
   EventRing& ring = ThreadRing();
   EventEntry& entry = ring.slots[ring.next];
@@ -384,6 +399,7 @@ void EventLogInstallCrashDump(const char* programName) {
       if (*p == '/' || *p == '\\') base = p + 1;
     }
     if (*base) CopyCut(g_program_name, sizeof g_program_name, base);
+    CutExecutableSuffix(g_program_name);
   }
   if (!PortTempDirectory(g_crash_directory, sizeof g_crash_directory)) g_crash_directory[0] = '\0';
   ThreadRing();  // the ring exists before anything can fail

@@ -2,7 +2,8 @@
 //
 // Installation directories, directory listing, readability checks, path
 // joining and the texts that explain a failed open. Every operating-system
-// call lives in the platform file (port_fs_posix.cpp today); callers stay
+// call lives in the platform file (port_fs_posix.cpp or port_fs_win32.cpp;
+// port_fs.cpp holds what is the same everywhere); callers stay
 // free of them. Paths are UTF-8 texts; directory results never end in a
 // separator (except a bare root).
 #pragma once
@@ -14,6 +15,9 @@
 // Directory that holds the running executable ("." when it cannot be told).
 // Computed once and kept.
 const std::string& PortFsInstallDir();
+
+// The platform's way to that directory, asked once by PortFsInstallDir.
+std::string PortFsReadInstallDir();
 
 // Site defaults configuration directory: "defaults" under the installation
 // directory.

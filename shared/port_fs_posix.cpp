@@ -19,9 +19,9 @@ namespace {
 constexpr char kSeparator = '/';
 constexpr size_t kPathCapacity = 4096;
 
-bool g_show_open_error_reason = false;
+}  // namespace
 
-std::string ReadInstallDir() {
+std::string PortFsReadInstallDir() {
   char* buffer = static_cast<char*>(PortAlloc(kPathCapacity));
   ssize_t length = readlink("/proc/self/exe", buffer, kPathCapacity - 1);
   std::string dir = ".";
@@ -29,19 +29,6 @@ std::string ReadInstallDir() {
   PortFree(buffer);
   return dir;
 }
-
-}  // namespace
-
-const std::string& PortFsInstallDir() {
-  static const std::string dir = ReadInstallDir();
-  return dir;
-}
-
-std::string PortFsSiteDefaultsDir() { return PortFsJoin(PortFsInstallDir(), "defaults"); }
-std::string PortFsInstallConfigDir() { return PortFsJoin(PortFsInstallDir(), "config"); }
-std::string PortFsToolsDir() { return PortFsInstallDir(); }
-std::string PortFsToolsDefaultsDir() { return PortFsJoin(PortFsToolsDir(), "defaults"); }
-std::string PortFsToolsTargetDir() { return PortFsJoin(PortFsToolsDir(), "target"); }
 
 const char* PortFsHostType() {
 #if defined(__LP64__)
@@ -127,5 +114,3 @@ std::string PortFsOpenErrorReason(int error_code) {
   return text;
 }
 
-bool PortFsShowReasonForFileOpenError() { return g_show_open_error_reason; }
-void PortFsSetShowReasonForFileOpenError(bool on) { g_show_open_error_reason = on; }

@@ -26,10 +26,17 @@ void PortWriteStderr(const char* text, size_t size);
 // process, so that the caller can report it.
 void PortIgnoreBrokenPipe();
 
+// The wire is bytes: standard input, output and error pass every byte as it
+// is, with no line-end translation (a no-op where streams never translate).
+// Called once at start, before anything is read or written.
+void PortSetBinaryStandardStreams();
+
 // Routine run on a fatal signal (segmentation fault, bus error, arithmetic
 // fault, illegal instruction, abort). It must be signal-safe. After it returns
 // the signal is raised again with its default action, so the process still
-// ends as the signal demands.
+// ends as the signal demands. On Windows an unhandled exception stands for
+// the signal (the routine is told the matching signal number) and the process
+// ends with the exception's code.
 using PortFatalSignalFn = void (*)(int signalNumber);
 void PortInstallFatalSignalHandlers(PortFatalSignalFn onFatal);
 
@@ -47,7 +54,11 @@ bool PortFileClose(int handle);
 bool PortTempDirectory(char* out, size_t capacity);
 
 // The separator placed between a directory and a file name.
+#if defined(_WIN32)
+constexpr char kPortPathSeparator = '\\';
+#else
 constexpr char kPortPathSeparator = '/';
+#endif
 
 // The process id (signal-safe).
 int64_t PortProcessId();

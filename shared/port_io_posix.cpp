@@ -50,6 +50,8 @@ void PortWriteStderr(const char* text, size_t size) {
 
 void PortIgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
 
+void PortSetBinaryStandardStreams() {}
+
 void PortInstallFatalSignalHandlers(PortFatalSignalFn onFatal) {
   g_on_fatal = onFatal;
   stack_t alt = {};

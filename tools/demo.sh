@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# make demo: plays back the bundled record of a short debugging session and
-# shows what passed between host and plugin.
+# make demo: GDB with the plugin's extension on the test fixture (a stand-in
+# ThreadX target) prints every object table, the current thread and one
+# suspended thread's registers; the session is recorded and then played back
+# by the plugin alone, which checks every message byte for byte.
 set -euo pipefail
-build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
-record=$root/tests/records/demo/session.rec
-plugin=$build/vusk_threadx
+build=$(cd "${1:-$root/build}" && pwd)
+record=$(mktemp --suffix=.rec)
+trap 'rm -f "$record"' EXIT
 
-echo "A recorded session between the debugger (PLISK) and the plugin (PLUGIN):"
+"$root/tools/demo_gdb.sh" "$build" "$record"
 echo
-# Long messages are cut for the screen; the file holds them whole.
-cut -c1-150 "$record" | sed -e 's/^/  /'
-echo
-echo "Playing it back: $plugin -file tests/records/demo/session.rec"
-"$plugin" -file "$record"
+echo "The session was recorded ($(wc -l < "$record") messages). Playing it back:"
+echo "  vusk_threadx -file $record"
+"$build/vusk_threadx" -file "$record"

@@ -3,4 +3,8 @@
 // is linked in its place and by the frame's own tests.
 #include "os_aware/interface/vusk_awareness.h"
 
+#include "shared/port_alloc.h"
+
 int VuskAwarenessStart(int, char**, VuskCallbackTable*) { return 0; }
+
+void VuskAwarenessReleaseTarget(void* targetData) { PortFree(targetData); }

@@ -13,3 +13,10 @@
 // ready; a nonzero result leaves the plugin running with whatever slots were
 // filled.
 int VuskAwarenessStart(int argc, char** argv, VuskCallbackTable* table);
+
+// Frees a target record that the awareness handed out as targetData, with
+// everything it owns. The frame calls it where the host drops a record
+// without the awareness's own cleanup (a VuskCleanup of a context whose
+// target was never cleaned up, or a record still set after TargetCleanup);
+// a plain free there would lose what the record owns. Null is ignored.
+void VuskAwarenessReleaseTarget(void* targetData);

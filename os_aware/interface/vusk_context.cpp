@@ -1,5 +1,6 @@
 // vusk_context: service contexts, the live list and the call guard; see
 // vusk_context.h.
+#include "os_aware/interface/vusk_awareness.h"
 #include "os_aware/interface/vusk_context.h"
 
 #include "shared/port_alloc.h"
@@ -25,7 +26,7 @@ void FreeContext(VUSK_ServiceCntx* context) {
   PortFree(context->realSharedLibPath);
   PortFree(context->pliskDir);
   PortFree(context->coreIdList);
-  PortFree(context->targetData);
+  VuskAwarenessReleaseTarget(context->targetData);
   PortFree(context->minorCpuTypes);
   PortFree(context->coreModes);
   PortFree(context);

@@ -68,7 +68,7 @@ struct VUSK_ServiceCntx {
   char* pliskDir;
   uint64_t handle;
   VuskPluginInfo info;
-  void* targetData;  // the awareness logic's; from PortAlloc, freed with PortFree
+  void* targetData;  // the awareness logic's; released with VuskAwarenessReleaseTarget
   int64_t hostCore;  // 0-based, kVuskNoCore = none
   int64_t firstCoreIdOffset;
   uint64_t* coreIdList;  // owned, coreCount entries, null unless coreCount > 1

@@ -4,6 +4,7 @@
 // VuskInit creates the context and is the only method whose result puts
 // "return" first. TargetInit sends its seven info members whatever the
 // callback answers, but only "return": 1 when a required member is missing.
+#include "os_aware/interface/vusk_awareness.h"
 #include "os_aware/interface/vusk_catalogue.h"
 #include "os_aware/interface/vusk_entry.h"
 #include "os_aware/interface/vusk_methods.h"
@@ -155,7 +156,7 @@ int TargetInitBody(VUSK_ServiceCntx* context, const JsonValue* params, JsonValue
 int TargetCleanupBody(VUSK_ServiceCntx* context, const JsonValue*, JsonValue*) {
   int status = kStatusOk;
   if (vuskCallbackTable.targetCleanup) status = vuskCallbackTable.targetCleanup(context, &context->info, &context->targetData);
-  PortFree(context->targetData);
+  VuskAwarenessReleaseTarget(context->targetData);
   context->targetData = nullptr;
   return status;
 }

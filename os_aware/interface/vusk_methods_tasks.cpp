@@ -19,9 +19,11 @@ struct TaskValueRow {
   VuskValueForm form;
   int32_t presetType;
   // Optional member that picks the preset type instead: nonzero gives
-  // typeWhenSet, zero or absent typeWhenClear.
+  // typeWhenSet, zero or absent typeWhenClear. A flag chooser is nonzero in
+  // all its 64 bits; an int32 one only in its low 32.
   const char* chooser;
   bool chooserRequired;
+  bool chooserIsFlag;
   int32_t typeWhenSet;
   int32_t typeWhenClear;
 };
@@ -30,16 +32,17 @@ enum TaskValueRowId { kRowName, kRowStatus, kRowExec, kRowCpu, kRowAddressSpace,
                       kRowInCurrentSpace, kRowHidden, kTaskValueRowCount };
 
 constexpr TaskValueRow kTaskValueRows[] = {
-    {&VuskCallbackTable::taskNameGet, "name", kFormText, VUSK_TYPE_STRING, nullptr, false, 0, 0},
-    {&VuskCallbackTable::taskStatusGet, "status", kFormText, VUSK_TYPE_STRING, nullptr, false, 0, 0},
-    {&VuskCallbackTable::taskExecGet, "executable", kFormText, VUSK_TYPE_STRING, nullptr, false, 0, 0},
-    {&VuskCallbackTable::taskCpuGet, "cpu", kFormByType, 0, "valueType", false, VUSK_TYPE_UINT64, VUSK_TYPE_STRING},
-    {&VuskCallbackTable::taskAddressSpaceGet, "addressSpace", kFormByType, 0, "wantName", true, VUSK_TYPE_STRING,
-     VUSK_TYPE_UINT64},
-    {&VuskCallbackTable::taskInKernelCheck, "result", kFormInt32, VUSK_TYPE_UINT32, nullptr, false, 0, 0},
-    {&VuskCallbackTable::taskInCurrentAddressSpaceCheck, "result", kFormInt32, VUSK_TYPE_UINT32, nullptr, false, 0,
-     0},
-    {&VuskCallbackTable::taskIsHiddenCheck, "result", kFormInt32, VUSK_TYPE_UINT32, nullptr, false, 0, 0},
+    {&VuskCallbackTable::taskNameGet, "name", kFormText, VUSK_TYPE_STRING, nullptr, false, false, 0, 0},
+    {&VuskCallbackTable::taskStatusGet, "status", kFormText, VUSK_TYPE_STRING, nullptr, false, false, 0, 0},
+    {&VuskCallbackTable::taskExecGet, "executable", kFormText, VUSK_TYPE_STRING, nullptr, false, false, 0, 0},
+    {&VuskCallbackTable::taskCpuGet, "cpu", kFormByType, 0, "valueType", false, false, VUSK_TYPE_UINT64,
+     VUSK_TYPE_STRING},
+    {&VuskCallbackTable::taskAddressSpaceGet, "addressSpace", kFormByType, 0, "wantName", true, true,
+     VUSK_TYPE_STRING, VUSK_TYPE_UINT64},
+    {&VuskCallbackTable::taskInKernelCheck, "result", kFormInt32, VUSK_TYPE_UINT32, nullptr, false, false, 0, 0},
+    {&VuskCallbackTable::taskInCurrentAddressSpaceCheck, "result", kFormInt32, VUSK_TYPE_UINT32, nullptr, false,
+     false, 0, 0},
+    {&VuskCallbackTable::taskIsHiddenCheck, "result", kFormInt32, VUSK_TYPE_UINT32, nullptr, false, false, 0, 0},
 };
 static_assert(sizeof(kTaskValueRows) / sizeof(kTaskValueRows[0]) == kTaskValueRowCount, "one row per method");
 
@@ -47,9 +50,17 @@ static_assert(sizeof(kTaskValueRows) / sizeof(kTaskValueRows[0]) == kTaskValueRo
 bool PresetType(const TaskValueRow& row, const JsonValue* params, int32_t* type) {
   *type = row.presetType;
   if (!row.chooser) return true;
-  int32_t choice = 0;
-  if (!JsonGetInt32(params, row.chooser, &choice) && row.chooserRequired) return false;
-  *type = choice != 0 ? row.typeWhenSet : row.typeWhenClear;
+  bool chosen = false;
+  bool present = false;
+  if (row.chooserIsFlag) {
+    present = VuskParamFlag(params, row.chooser, &chosen);
+  } else {
+    int32_t choice = 0;
+    present = JsonGetInt32(params, row.chooser, &choice);
+    chosen = choice != 0;
+  }
+  if (!present && row.chooserRequired) return false;
+  *type = chosen ? row.typeWhenSet : row.typeWhenClear;
   return true;
 }
 

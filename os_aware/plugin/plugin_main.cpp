@@ -34,6 +34,7 @@ int RunLive(int argc, char** argv, PluginSetupFn setup) {
 
 int PluginMain(int argc, char** argv, PluginSetupFn setup) {
   const char* program = (argc > 0 && argv[0]) ? argv[0] : kDefaultProgramName;
+  PortSetBinaryStandardStreams();
   EventLogInstallCrashDump(program);
   // A host that closes its end must give a failed write (status 3), not a
   // silent death by signal.

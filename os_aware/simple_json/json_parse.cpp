@@ -430,8 +430,10 @@ bool ParseObject(JsonParser* parser, JsonValue** out) {
     }
     if (rule.action == kStep) parser->cursor++;
     if (rule.action == kName) {
-      if (!ScanString(parser, &name)) break;
-      if (name.text == parser->scratch.data()) {
+      // A name fails only at the end of the text: the object goes on and
+      // reports that end too, as after a failed value.
+      if (!ScanString(parser, &name)) name = StringSlice{};
+      if (name.text && name.text == parser->scratch.data()) {
         escapedName.assign(name.text, name.length);
         name.text = escapedName.data();
       }

@@ -1,7 +1,9 @@
-// tx_layout_db: loading the register-layout database and matching its CPU
-// entries; see tx_layout_db.h.
+// tx_layout_db: loading the register-layout database, matching its CPU
+// entries and choosing a target record's layouts; see tx_layout_db.h.
 #include "os_aware/threadx/tx_layout_db.h"
 
+#include "os_aware/threadx/tx_layout_build.h"
+#include "os_aware/threadx/tx_target.h"
 #include "shared/libcxxutil/ut_file_parser.h"
 
 namespace {
@@ -9,13 +11,21 @@ namespace {
 constexpr const char* kDatabaseName = "threadx registers";
 constexpr const char* kDatabaseFile = "os_aware/threadx_fm.odb";
 constexpr const char* kCpuBlock = "threadx_vusk_cpu";
-constexpr int32_t kMissing = -1;
-constexpr int32_t kAnyMinor = -1;
-constexpr int32_t kAnyMinorToo = 255;
+
+constexpr const char kBuildOptionsSymbol[] = "_tx_build_options";
+constexpr const char kCreatedCountExpression[] = "(int)_tx_thread_created_count";
+constexpr const char kBuildOptionsExpression[] = "(int)_tx_build_options";
 
 attr_database g_database{};
 bool g_loaded = false;
-bool g_knows_cpu = false;
+
+// The CPU an earlier selection found in the database.
+struct KnownCpu {
+  bool known;
+  int32_t cpumajor;
+  int32_t cpuminor;
+};
+KnownCpu g_known{};
 
 void Load(BridgeContext* bc) {
   // The directory comes from the host, and a request the host sends while we
@@ -28,19 +38,36 @@ void Load(BridgeContext* bc) {
   g_loaded = true;
 }
 
-bool MinorMatches(const attr_block* entry, int32_t cpuminor) {
-  if (const attr_int32_node* node = find_int32_list(entry, "cpuminor")) {
-    for (; node; node = node->next) {
-      if (node->value == kAnyMinor || node->value == cpuminor) return true;
-    }
-    return false;
-  }
-  int32_t minor = find_int32(entry, "cpuminor", kAnyMinor);
-  return minor == kAnyMinor || minor == kAnyMinorToo || minor == cpuminor;
+void RememberCpu(int32_t cpumajor, int32_t cpuminor) { g_known = {true, cpumajor, cpuminor}; }
+
+bool KnowsCpu(int32_t cpumajor, int32_t cpuminor) {
+  return g_known.known && g_known.cpumajor == cpumajor && g_known.cpuminor == cpuminor;
 }
 
-bool EntryMatches(attr_block* entry, int32_t cpumajor, int32_t cpuminor) {
-  return get_int32(entry, "cpumajor", kMissing) == cpumajor && MinorMatches(entry, cpuminor);
+int EvaluateInt32(BridgeContext* bc, const char* expression, int32_t* result) {
+  VuskValue value = VuskValueOfType(VUSK_TYPE_INT32);
+  if (bc->services.expressionEval(bc, expression, &value) != kTxOk) return kTxFailed;
+  *result = value.value.i32;
+  return kTxOk;
+}
+
+// Settles the kernel's build options: without the symbol there are none.
+// Before the first thread exists the kernel may not have set them up, so
+// they stay open and are asked again at the next selection.
+void SettleBuildOptions(BridgeContext* bc, ThreadxTargetState* target) {
+  if (target->buildOptionsSettled) return;
+  if (bc->services.symbolLookup(bc, kBuildOptionsSymbol, nullptr, nullptr) != kTxOk) {
+    target->buildOptionsSettled = true;
+    target->buildOptionsSymbol = false;
+    return;
+  }
+  target->buildOptionsSymbol = true;
+  int32_t created = 0;
+  if (EvaluateInt32(bc, kCreatedCountExpression, &created) != kTxOk || created == 0) return;
+  int32_t options = 0;
+  if (EvaluateInt32(bc, kBuildOptionsExpression, &options) != kTxOk) return;
+  target->buildOptions = options;
+  target->buildOptionsSettled = true;
 }
 
 }  // namespace
@@ -60,22 +87,37 @@ attr_block* TxLayoutNextCpuEntry(BridgeContext* bc, attr_block* after, int32_t c
     entry = block_next_sibling(entry, false);
   }
   for (; entry; entry = block_next_sibling(entry, false)) {
-    if (EntryMatches(entry, cpumajor, cpuminor)) return entry;
+    if (TxEntryMatchesCpu(entry, cpumajor, cpuminor)) return entry;
   }
   return nullptr;
 }
 
 bool TxLayoutDatabaseProbe(BridgeContext* bc, int32_t cpumajor, int32_t cpuminor) {
   if (!TxLayoutNextCpuEntry(bc, nullptr, cpumajor, cpuminor)) return false;
-  g_knows_cpu = true;
+  RememberCpu(cpumajor, cpuminor);
   return true;
 }
 
-bool TxLayoutDatabaseKnowsCpu() { return g_knows_cpu; }
+bool TxLayoutDatabaseKnowsCpu() { return g_known.known; }
+
+void TxLayoutSelectForTarget(BridgeContext* bc, ThreadxTargetState* target) {
+  SettleBuildOptions(bc, target);
+  if (!target->buildOptionsSettled && KnowsCpu(target->cpumajor, target->cpuminor)) return;
+  TxBuildOptions options{target->buildOptionsSettled, target->buildOptionsSymbol, target->buildOptions};
+  TxLayoutChoice choice{};
+  TxSelectLayout(TxLayoutDatabaseRoot(bc), target->cpumajor, target->cpuminor, &options, &choice);
+  if (choice.databaseKnowsCpu) RememberCpu(target->cpumajor, target->cpuminor);
+  TxForgetLayouts(target);
+  target->intLayout = choice.intLayout;
+  target->ownsIntLayout = choice.ownsIntLayout;
+  target->fpLayout = choice.fpLayout;
+  target->ownsFpLayout = choice.ownsFpLayout;
+  target->fpFlag = choice.fpFlag;
+}
 
 void TxLayoutDatabaseReset() {
   if (g_loaded) attr_database_destroy(&g_database);
   g_database = attr_database{};
   g_loaded = false;
-  g_knows_cpu = false;
+  g_known = {};
 }

@@ -19,6 +19,7 @@
 #include "os_aware/threadx/tx_bridge.h"
 
 struct attr_block;
+struct ThreadxTargetState;
 
 // The loaded tree's root (loading it on the first call).
 attr_block* TxLayoutDatabaseRoot(BridgeContext* bc);
@@ -32,6 +33,14 @@ attr_block* TxLayoutNextCpuEntry(BridgeContext* bc, attr_block* after, int32_t c
 // (TxLayoutDatabaseKnowsCpu) for later selections.
 bool TxLayoutDatabaseProbe(BridgeContext* bc, int32_t cpumajor, int32_t cpuminor);
 bool TxLayoutDatabaseKnowsCpu();
+
+// Chooses a target record's layouts for its CPU: the kernel's build
+// options are settled first (SymbolLookup "_tx_build_options", then
+// "(int)_tx_thread_created_count" and "(int)_tx_build_options"); while they
+// stay open, a CPU the database knows gets no layout yet. Otherwise the
+// database's first fitting entry, else the built-in table. The record's
+// earlier layouts are freed; with none found it keeps none.
+void TxLayoutSelectForTarget(BridgeContext* bc, ThreadxTargetState* target);
 
 // Drops the tree so that the next use loads it again; for tests.
 void TxLayoutDatabaseReset();

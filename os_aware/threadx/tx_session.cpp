@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "os_aware/threadx/tx_layout_build.h"
 #include "os_aware/threadx/tx_layout_db.h"
 #include "os_aware/threadx/tx_target.h"
 #include "shared/port_alloc.h"
@@ -50,8 +51,7 @@ void FreeLayout(RegisterLayout* layout) {
     g_retired_layouts.push_back(layout);
     return;
   }
-  PortFree(layout->slots);
-  PortFree(layout);
+  TxLayoutFree(layout);
 }
 
 void FreeTarget(ThreadxTargetState* target) {
@@ -117,6 +117,7 @@ int TxTargetCleanup(BridgeContext*, void** targetData) {
 int TxTargetNotify(BridgeContext*, ThreadxTargetState* target, int32_t notice) {
   if (!target || notice != kNoticeHalted) return kTxOk;
   target->frameValid = false;
+  target->frameEpoch++;
   target->frameThread = 0;
   target->frameStackPointerLow = 0;
   target->frameStackPointerHigh = 0;
@@ -133,5 +134,8 @@ int TxCmdExecute(BridgeContext*, ThreadxTargetState* target, const char* command
   if (!target) return kTxFailed;
   target->*entry->field = static_cast<int16_t>(number);
   TxForgetLayouts(target);
+  // A frame read for the old CPU's layout may be shorter than the new one's.
+  target->frameValid = false;
+  target->frameEpoch++;
   return kTxOk;
 }

@@ -34,6 +34,17 @@ int WithBridge(VUSK_ServiceCntx* context, Op&& op) {
   return status;
 }
 
+ThreadxTargetState* Target(void* targetData) { return static_cast<ThreadxTargetState*>(targetData); }
+
+// As WithBridge, for operations on the target record. The record outlives
+// op even if the host cleans the target up meanwhile: WithBridge brackets op
+// as an awareness call, and records given up during one are freed after it.
+template <typename Op>
+int WithTarget(VUSK_ServiceCntx* context, void* targetData, Op&& op) {
+  ThreadxTargetState* target = Target(targetData);
+  return WithBridge(context, [&op, target](BridgeContext* bc) { return op(bc, target); });
+}
+
 void WriteFlag(VuskPluginInfo* info, VuskInfoFlag flag, bool on) { VuskInfoSet(info, flag, on); }
 
 int VuskInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo* info) {
@@ -68,8 +79,6 @@ int TargetCleanupSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void** targetD
   return WithBridge(context, [targetData](BridgeContext* bc) { return TxTargetCleanup(bc, targetData); });
 }
 
-ThreadxTargetState* Target(void* targetData) { return static_cast<ThreadxTargetState*>(targetData); }
-
 int ObjectListInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void*, int32_t kind, const VuskParentRef* parent) {
   return WithBridge(context, [=](BridgeContext* bc) { return TxObjectListInit(bc, kind, parent); });
 }
@@ -82,15 +91,15 @@ int ObjectListNextSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void*, int32_
 
 int ObjectListAttributeSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, int32_t kind,
                             const VuskParentRef* parent, int32_t attribute, VuskValue* value) {
-  return WithBridge(context, [=](BridgeContext* bc) {
-    return TxObjectListAttribute(bc, Target(targetData), kind, parent, attribute, value);
+  return WithTarget(context, targetData, [=](BridgeContext* bc, ThreadxTargetState* target) {
+    return TxObjectListAttribute(bc, target, kind, parent, attribute, value);
   });
 }
 
 int TaskRegisterReadSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, uint64_t taskId, int32_t reg,
                          uint64_t* value) {
-  return WithBridge(context, [=](BridgeContext* bc) {
-    return TxTaskRegisterRead(bc, Target(targetData), taskId, reg, value);
+  return WithTarget(context, targetData, [=](BridgeContext* bc, ThreadxTargetState* target) {
+    return TxTaskRegisterRead(bc, target, taskId, reg, value);
   });
 }
 
@@ -100,22 +109,26 @@ int TaskNameGetSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void*, uint64_t 
 
 int TaskStatusGetSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, uint64_t taskId,
                       VuskValue* value) {
-  return WithBridge(context,
-                    [=](BridgeContext* bc) { return TxTaskStatusGet(bc, Target(targetData), taskId, value); });
+  return WithTarget(context, targetData, [=](BridgeContext* bc, ThreadxTargetState* target) {
+    return TxTaskStatusGet(bc, target, taskId, value);
+  });
 }
 
 int CurrentTaskGetSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, int64_t core,
                        uint64_t* taskId) {
-  return WithBridge(context,
-                    [=](BridgeContext* bc) { return TxCurrentTaskGet(bc, Target(targetData), core, taskId); });
+  return WithTarget(context, targetData, [=](BridgeContext* bc, ThreadxTargetState* target) {
+    return TxCurrentTaskGet(bc, target, core, taskId);
+  });
 }
 
 int TargetNotifySlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, int32_t notice) {
-  return WithBridge(context, [=](BridgeContext* bc) { return TxTargetNotify(bc, Target(targetData), notice); });
+  return WithTarget(context, targetData,
+                    [=](BridgeContext* bc, ThreadxTargetState* target) { return TxTargetNotify(bc, target, notice); });
 }
 
 int VuskCmdExecuteSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void* targetData, const char* command) {
-  return WithBridge(context, [=](BridgeContext* bc) { return TxCmdExecute(bc, Target(targetData), command); });
+  return WithTarget(context, targetData,
+                    [=](BridgeContext* bc, ThreadxTargetState* target) { return TxCmdExecute(bc, target, command); });
 }
 
 }  // namespace
@@ -140,4 +153,10 @@ int VuskAwarenessStart(int, char**, VuskCallbackTable* table) {
   table->targetNotify = TargetNotifySlot;
   table->vuskCmdExecute = VuskCmdExecuteSlot;
   return 0;
+}
+
+void VuskAwarenessReleaseTarget(void* targetData) {
+  // The record's own cleanup frees its layouts too (later, if a call is
+  // still running on it).
+  TxTargetCleanup(nullptr, &targetData);
 }

@@ -17,30 +17,7 @@
 
 #include "os_aware/interface/vusk_callbacks.h"
 #include "os_aware/threadx/tx_bridge.h"
-
-// Where one register lies in each of the two saved frames.
-struct RegisterSlot {
-  int32_t regnum;
-  int64_t solicitedOffset;
-  int64_t solicitedSize;
-  int64_t interruptOffset;
-  int64_t interruptSize;
-};
-
-// How a CPU's threads save their registers on the stack; slots sorted by
-// regnum. Built ones own their slot array.
-struct RegisterLayout {
-  int64_t interruptFlagOffset;
-  int64_t interruptFlagSize;
-  int64_t solicitedFrameSize;
-  int64_t interruptFrameSize;
-  int64_t solicitedFrameOffset;
-  int64_t interruptFrameOffset;
-  int32_t registerCount;
-  RegisterSlot* slots;
-};
-
-constexpr int kFrameBufferSize = 1024;
+#include "os_aware/threadx/tx_register_layout.h"
 
 struct ThreadxTargetState {
   int16_t cpumajor;
@@ -65,6 +42,9 @@ struct ThreadxTargetState {
   uint64_t frameThread;
   uint32_t frameStackPointerLow;
   uint32_t frameStackPointerHigh;
+  // Counts the times the cache was dropped: a frame read during which the
+  // host dropped it (by a call in meanwhile) is not kept.
+  uint32_t frameEpoch;
 
   // Cores and the current thread.
   int32_t coreCount;

@@ -128,7 +128,9 @@ TEST_F(Callbacks, ObjectListInitSendsShowObjectNumberWhateverTheStatus) {
 
 TEST_F(Callbacks, TargetInitAndCleanupOwnTheTargetData) {
   vuskCallbackTable.targetInit = [](VUSK_ServiceCntx*, VuskPluginInfo* info, void** targetData) {
-    *targetData = PortAllocZero(1, 64);
+    // The frame hands what it releases to the linked awareness logic: a zeroed
+    // block larger than any awareness record passes for an empty one.
+    *targetData = PortAllocZero(1, 16384);
     info->pageSize = 4096;
     info->noiceMask = 0xFFFFFFFF;
     VuskInfoSet(info, kInfoKernelInPhysicalAddress, true);

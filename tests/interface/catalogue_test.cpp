@@ -59,6 +59,10 @@ const std::vector<MethodCase> kCases = {
      "{ \"addressSpace\" : 0, \"return\" : 0 }"},
     {"TaskAddressSpaceGet", "\"taskId\":1,\"wantName\":1", {"taskId", "wantName"},
      "{ \"addressSpace\" : \"\", \"return\" : 0 }"},
+    // A flag is nonzero in any of its 64 bits; an int32 member only in its low 32.
+    {"TaskAddressSpaceGet", "\"taskId\":1,\"wantName\":4294967296", {"taskId", "wantName"},
+     "{ \"addressSpace\" : \"\", \"return\" : 0 }"},
+    {"TaskCpuGet", "\"taskId\":1,\"valueType\":4294967296", {"taskId"}, "{ \"cpu\" : \"\", \"return\" : 0 }"},
     {"TaskSymTabGet", "\"taskId\":1,\"kernelExecName\":\"kernel.elf\"", {"taskId"},
      "{ \"count\" : 0, \"fileName\" : [  ], \"mask\" : [  ], \"text\" : [  ], \"rodata\" : [  ], \"data\" : [  ], "
      "\"bss\" : [  ], \"extra\" : [  ], \"return\" : 0 }"},

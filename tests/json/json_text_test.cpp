@@ -103,7 +103,10 @@ TEST(JsonParse, ObjectErrors) {
   EXPECT_EQ(RoundTrip("{\"a\":1 \"b\"}"),
             "!Error: unexpected '\"' after value in object contents, got '\"b\"}'");
   EXPECT_EQ(RoundTrip("{\"a\":1"), "!Error: unexpected end of input while parsing object");
-  EXPECT_EQ(RoundTrip("{\"a"), "!Error: unterminated string constant");
+  EXPECT_EQ(RoundTrip("{\"a"),
+            "!Error: unterminated string constant\nError: unexpected end of input while parsing object");
+  EXPECT_EQ(RoundTrip("{\"a\":1,\"b\\"),
+            "!Error: unterminated string constant\nError: unexpected end of input while parsing object");
 }
 
 TEST(JsonParse, ObjectGoesOnAfterAFailedMember) {

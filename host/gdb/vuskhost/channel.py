@@ -1,0 +1,145 @@
+"""The plugin as a child process: framed messages over its standard streams.
+
+Reading never blocks the debugger for ever: a reader thread moves the
+plugin's standard output into a queue and every wait for a message has a
+deadline. The plugin's standard error (its diagnostics) is drained by a
+second thread into a bounded buffer that the caller shows when it likes.
+No debugger API is used here, so the threads are safe inside GDB.
+
+A Channel is used once: after a fault (the plugin ended, timed out or
+answered garbage) it is closed and the session starts a fresh one.
+"""
+
+import collections
+import os
+import queue
+import subprocess
+import threading
+import time
+
+from .wire import complete_object_end
+
+# Largest message the plugin can take or give (its buffer, less the NUL).
+MAX_MESSAGE_BYTES = 65535
+# How much of the plugin's standard error is kept between two looks.
+MAX_STDERR_LINES = 200
+READ_CHUNK_BYTES = 65536
+
+
+class ChannelError(Exception):
+    """The plugin cannot be talked to any more; the text says why."""
+
+
+class Recorder:
+    """Writes every message, both ways, as a record file line:
+    "PLISK: text" for ours, "PLUGIN: text" for the plugin's."""
+
+    def __init__(self, path):
+        self.path = path
+        self.file = open(path, "w", encoding="latin-1", newline="\n")
+
+    def write(self, side, text):
+        self.file.write("%s: %s\n" % (side, text))
+        self.file.flush()
+
+    def close(self):
+        self.file.close()
+
+
+class Channel:
+    def __init__(self, argv, timeout, recorder=None, env=None):
+        """Starts the plugin (argv[0] is its path). Raises ChannelError when
+        it cannot be started."""
+        self.timeout = timeout
+        self.recorder = recorder
+        self.pending = ""
+        self.stderr_lines = collections.deque(maxlen=MAX_STDERR_LINES)
+        self.chunks = queue.Queue()
+        try:
+            self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, env=env)
+        except OSError as e:
+            raise ChannelError("cannot start %s: %s" % (argv[0], e.strerror or e))
+        threading.Thread(target=self._pump_stdout, daemon=True).start()
+        threading.Thread(target=self._pump_stderr, daemon=True).start()
+
+    def _pump_stdout(self):
+        fd = self.proc.stdout.fileno()
+        while True:
+            try:
+                chunk = os.read(fd, READ_CHUNK_BYTES)
+            except OSError:
+                chunk = b""
+            self.chunks.put(chunk)
+            if not chunk:
+                self.proc.stdout.close()
+                return
+
+    def _pump_stderr(self):
+        for line in self.proc.stderr:
+            self.stderr_lines.append(line.decode("utf-8", errors="replace").rstrip("\n"))
+        self.proc.stderr.close()
+
+    def take_stderr(self):
+        lines = []
+        while self.stderr_lines:
+            lines.append(self.stderr_lines.popleft())
+        return lines
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def send(self, text):
+        if len(text) > MAX_MESSAGE_BYTES:
+            raise ChannelError("message of %d bytes is longer than the plugin takes" % len(text))
+        if self.recorder:
+            self.recorder.write("PLISK", text)
+        try:
+            self.proc.stdin.write(text.encode("latin-1"))
+            self.proc.stdin.flush()
+        except (OSError, ValueError) as e:
+            raise ChannelError("cannot write to the plugin: %s" % e)
+
+    def receive(self):
+        """The next complete message (wire text). Raises ChannelError when the
+        plugin ends, stays silent past the timeout or overruns a message."""
+        deadline = time.monotonic() + self.timeout
+        while True:
+            end = complete_object_end(self.pending)
+            if end >= 0:
+                message, self.pending = self.pending[:end], self.pending[end:].lstrip(" \t\n")
+                if self.recorder:
+                    self.recorder.write("PLUGIN", message)
+                return message
+            if len(self.pending) > MAX_MESSAGE_BYTES or self._starts_wrong():
+                raise ChannelError("the plugin wrote garbage: %r" % self.pending[:80])
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise ChannelError("no answer from the plugin within %g s" % self.timeout)
+            try:
+                chunk = self.chunks.get(timeout=left)
+            except queue.Empty:
+                continue
+            if not chunk:
+                status = self.proc.wait()
+                raise ChannelError("the plugin ended (status %d)" % status)
+            self.pending += chunk.decode("latin-1")
+
+    def _starts_wrong(self):
+        # A message can only begin with blanks and a brace; anything else will
+        # never frame, so say so now instead of waiting for the timeout.
+        head = self.pending.lstrip(" \t\n")
+        return bool(head) and head[0] != "{"
+
+    def close(self, grace):
+        """Ends the plugin: closes its input (it ends at the end of input),
+        then kills it when it lingers past grace seconds."""
+        try:
+            self.proc.stdin.close()
+        except OSError:
+            pass
+        try:
+            self.proc.wait(timeout=grace if grace > 0 else 0.05)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()

@@ -1,0 +1,147 @@
+// tx_layout_build: layouts from database blocks; see tx_layout_build.h.
+#include "os_aware/threadx/tx_layout_build.h"
+
+#include <algorithm>
+#include <string>
+
+#include "os_aware/threadx/tx_builtin_layouts.h"
+#include "os_aware/threadx/tx_frame.h"
+#include "shared/port_alloc.h"
+#include "shared/port_msg.h"
+
+namespace {
+
+constexpr const char kCpuBlock[] = "threadx_vusk_cpu";
+// Minor numbers an entry gives for "any minor".
+constexpr int32_t kEntryAnyMinor = -1;
+constexpr int32_t kEntryAnyMinorAlias = 255;
+constexpr int32_t kMissing = -1;
+
+bool MinorListMatches(const attr_int32_node* node, int32_t cpuminor) {
+  for (; node; node = node->next)
+    if (node->value == kEntryAnyMinor || node->value == cpuminor) return true;
+  return false;
+}
+
+// Appends one register block's slot, growing the array kLayoutSlotGrowth
+// slots at a time.
+void AppendSlot(RegisterLayout* layout, int32_t* capacity, attr_block* reg) {
+  if (layout->registerCount == *capacity) {
+    *capacity += kLayoutSlotGrowth;
+    layout->slots = static_cast<RegisterSlot*>(
+        PortRealloc(layout->slots, static_cast<size_t>(*capacity) * sizeof(RegisterSlot)));
+  }
+  RegisterSlot& slot = layout->slots[layout->registerCount++];
+  slot.regnum = get_int32(reg, "regnum", kMissing);
+  slot.solicitedSize = get_child_int32(reg, "solicited", "regsize", kMissing);
+  slot.solicitedOffset = get_child_int32(reg, "solicited", "offset", kMissing);
+  slot.interruptSize = get_child_int32(reg, "interrupt", "regsize", kMissing);
+  slot.interruptOffset = get_child_int32(reg, "interrupt", "offset", kMissing);
+}
+
+RegisterLayout* Reject(attr_block* entry, RegisterLayout* layout, const std::string& why) {
+  PortMessage(MsgSeverity::Warning, "\"%s\": register layout not used: %s", block_path(entry).c_str(), why.c_str());
+  TxLayoutFree(layout);
+  return nullptr;
+}
+
+bool BuildOptionsAllow(attr_block* entry, const TxBuildOptions& options) {
+  if (!options.symbolPresent) return true;
+  int32_t wanted = find_int32(entry, "buildopt", 0);
+  int32_t mask = find_int32(entry, "buildoptmask", 0);
+  return (mask & options.value) == wanted;
+}
+
+// Builds the layouts of a matching entry (steps after the build-option
+// check). False when the entry names no register table: the built-in table
+// answers then.
+bool BuildEntryLayouts(attr_block* root, attr_block* entry, TxLayoutChoice* choice) {
+  const char* fpFlag = find_str(entry, "fp_flag", nullptr);
+  const char* table = get_str(entry, "regtbl", nullptr);
+  if (!table) return false;
+  const char* fpTable = find_str(entry, "regtbl_fp", nullptr);
+  RegisterLayout* fpLayout = nullptr;
+  if (fpFlag && fpTable) {
+    fpLayout = TxLayoutBuild(root, entry, fpTable, "interrupt_flag_fp", "register_save_format_fp");
+    // Without its floating-point layout such a CPU's frames cannot all be
+    // decoded: no layout at all rather than wrong values.
+    if (!fpLayout) return true;
+  }
+  RegisterLayout* intLayout = TxLayoutBuild(root, entry, table, "interrupt_flag", "register_save_format");
+  if (!intLayout) {
+    TxLayoutFree(fpLayout);
+    return true;
+  }
+  choice->intLayout = intLayout;
+  choice->ownsIntLayout = true;
+  choice->fpLayout = fpLayout;
+  choice->ownsFpLayout = fpLayout != nullptr;
+  choice->fpFlag = fpLayout ? fpFlag : nullptr;
+  return true;
+}
+
+}  // namespace
+
+bool TxEntryMatchesCpu(attr_block* entry, int32_t cpumajor, int32_t cpuminor) {
+  if (get_int32(entry, "cpumajor", kMissing) != cpumajor) return false;
+  if (const attr_int32_node* list = find_int32_list(entry, "cpuminor")) return MinorListMatches(list, cpuminor);
+  int32_t minor = find_int32(entry, "cpuminor", kEntryAnyMinor);
+  return minor == kEntryAnyMinor || minor == kEntryAnyMinorAlias || minor == cpuminor;
+}
+
+RegisterLayout* TxLayoutBuild(attr_block* root, attr_block* entry, const char* tableName, const char* flagBlock,
+                              const char* formatBlock) {
+  attr_block* flag = block_find_child(entry, flagBlock);
+  attr_block* format = block_find_child(entry, formatBlock);
+  if (!flag) return Reject(entry, nullptr, std::string("no ") + flagBlock + " block");
+  if (!format) return Reject(entry, nullptr, std::string("no ") + formatBlock + " block");
+  attr_block* table = block_find_child(root, tableName);
+  if (!table) return Reject(entry, nullptr, std::string("no register block \"") + tableName + "\"");
+
+  auto* layout = static_cast<RegisterLayout*>(PortAllocZero(1, sizeof(RegisterLayout)));
+  layout->interruptFlagOffset = get_int32(flag, "offset", kMissing);
+  layout->interruptFlagSize = get_int32(flag, "size", kMissing);
+  layout->solicitedFrameSize = get_child_int32(format, "solicited", "size", kMissing);
+  layout->solicitedFrameOffset = get_child_int32(format, "solicited", "offset", kMissing);
+  layout->interruptFrameSize = get_child_int32(format, "interrupt", "size", kMissing);
+  layout->interruptFrameOffset = get_child_int32(format, "interrupt", "offset", kMissing);
+
+  int32_t capacity = 0;
+  for (attr_block* reg = block_first_child(table, false); reg; reg = block_next_sibling(reg, false))
+    AppendSlot(layout, &capacity, reg);
+  if (layout->registerCount == 0)
+    return Reject(entry, layout, std::string("register block \"") + tableName + "\" holds no register");
+  std::stable_sort(layout->slots, layout->slots + layout->registerCount,
+                   [](const RegisterSlot& a, const RegisterSlot& b) { return a.regnum < b.regnum; });
+
+  std::string why;
+  if (!TxLayoutCheck(*layout, &why)) return Reject(entry, layout, why);
+  return layout;
+}
+
+void TxLayoutFree(RegisterLayout* layout) {
+  if (!layout) return;
+  PortFree(layout->slots);
+  PortFree(layout);
+}
+
+void TxSelectLayout(attr_block* root, int16_t cpumajor, int16_t cpuminor, const TxBuildOptions* options,
+                    TxLayoutChoice* choice) {
+  *choice = TxLayoutChoice{};
+  attr_block* cpus = block_find_child(root, kCpuBlock);
+  for (attr_block* entry = block_first_child(cpus, false); entry; entry = block_next_sibling(entry, false)) {
+    if (!TxEntryMatchesCpu(entry, cpumajor, cpuminor)) continue;
+    choice->databaseKnowsCpu = true;
+    if (!options || !options->settled) return;
+    if (!BuildOptionsAllow(entry, *options)) continue;
+    if (BuildEntryLayouts(root, entry, choice)) return;
+    break;
+  }
+  choice->intLayout = TxBuiltinLayoutFor(cpumajor, cpuminor);
+}
+
+void TxLayoutChoiceRelease(TxLayoutChoice* choice) {
+  if (choice->ownsIntLayout) TxLayoutFree(choice->intLayout);
+  if (choice->ownsFpLayout) TxLayoutFree(choice->fpLayout);
+  *choice = TxLayoutChoice{};
+}

@@ -1,0 +1,208 @@
+// Layouts built from small database files: CPU matching, build options,
+// falling back to the built-in table, and entries that must be refused.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "os_aware/threadx/tx_builtin_layouts.h"
+#include "os_aware/threadx/tx_frame.h"
+#include "os_aware/threadx/tx_layout_build.h"
+#include "tests/config/config_test_util.h"
+
+namespace {
+
+// An entry for CPU 16 with the given extra lines, its frames and a register
+// block "regs" of three registers written out of order.
+std::string Entry(const std::string& name, const std::string& extra, const std::string& regtbl = "regs") {
+  return "    " + name + " {\n        cpumajor = 16\n" + extra +
+         (regtbl.empty() ? "" : "        regtbl = \"" + regtbl + "\"\n") +
+         "        interrupt_flag { offset = 0 size = 4 }\n"
+         "        register_save_format {\n"
+         "            solicited { size = 40 offset = 0 }\n"
+         "            interrupt { size = 72 offset = 0 }\n"
+         "        }\n    }\n";
+}
+
+const char kRegs[] =
+    "regs {\n"
+    "    pc { regnum = 15 solicited { regsize = 4 offset = 36 } interrupt { regsize = 4 offset = 64 } }\n"
+    "    r0 { regnum = 0  solicited { regsize = 0 offset = 0 }  interrupt { regsize = 4 offset = 8 } }\n"
+    "    sp { regnum = 13 solicited { regsize = 0x2000 offset = 40 } interrupt { regsize = 0x2000 offset = 72 } }\n"
+    "}\n";
+
+class LayoutBuild : public testing::Test {
+ protected:
+  void SetUp() override {
+    attr_database_init(&db, "threadx registers", nullptr, false);
+    attr_database_set_int_lists(&db, true);
+  }
+  void TearDown() override {
+    TxLayoutChoiceRelease(&choice);
+    attr_database_destroy(&db);
+  }
+  void Load(const std::string& entries, const std::string& tables = kRegs) {
+    std::string path = scratch.Write("threadx_fm.odb", "threadx_vusk_cpu {\n" + entries + "}\n" + tables);
+    ASSERT_TRUE(attr_database_load(&db, path.c_str()));
+  }
+  // Selects for (16, minor) with settled options; answers the chosen layout.
+  const RegisterLayout* Select(int16_t minor, TxBuildOptions options = {true, false, 0}, int16_t major = 16) {
+    TxLayoutChoiceRelease(&choice);
+    TxSelectLayout(db.root, major, minor, &options, &choice);
+    return choice.intLayout;
+  }
+  bool Built() const { return choice.intLayout && choice.ownsIntLayout; }
+
+  ScratchDir scratch;
+  CapturedMessages messages;
+  attr_database db;
+  TxLayoutChoice choice{};
+};
+
+TEST_F(LayoutBuild, SlotsComeSortedWithTheirFrames) {
+  Load(Entry("cpu", ""));
+  const RegisterLayout* layout = Select(3);
+  ASSERT_TRUE(Built());
+  EXPECT_TRUE(choice.databaseKnowsCpu);
+  EXPECT_EQ(layout->interruptFlagOffset, 0);
+  EXPECT_EQ(layout->interruptFlagSize, 4);
+  EXPECT_EQ(layout->solicitedFrameSize, 40);
+  EXPECT_EQ(layout->interruptFrameSize, 72);
+  ASSERT_EQ(layout->registerCount, 3);
+  EXPECT_EQ(layout->slots[0].regnum, 0);
+  EXPECT_EQ(layout->slots[0].interruptOffset, 8);
+  EXPECT_EQ(layout->slots[1].regnum, 13);
+  EXPECT_EQ(layout->slots[1].solicitedSize, 0x2000);
+  EXPECT_EQ(layout->slots[2].regnum, 15);
+  EXPECT_EQ(layout->slots[2].solicitedOffset, 36);
+  EXPECT_EQ(choice.fpLayout, nullptr);
+  EXPECT_TRUE(messages.all().empty());
+}
+
+TEST_F(LayoutBuild, MinorNumbersListsAndWildcards) {
+  Load(Entry("listed", "        cpuminor = { 5, 7 }\n", "") + Entry("single", "        cpuminor = 9\n", "") +
+       Entry("wild", "        cpuminor = { 3, 0xFFFFFFFF }\n") + Entry("wild_first", "        cpuminor = { -1, 3 }\n"));
+  attr_block* cpus = block_find_child(db.root, "threadx_vusk_cpu");
+  attr_block* listed = block_find_child(cpus, "listed");
+  attr_block* single = block_find_child(cpus, "single");
+  // A later list element cannot carry a minus sign: -1 goes first, or is
+  // written as its 32-bit pattern.
+  attr_block* wild = block_find_child(cpus, "wild");
+  attr_block* wildFirst = block_find_child(cpus, "wild_first");
+  EXPECT_TRUE(TxEntryMatchesCpu(listed, 16, 7));
+  EXPECT_FALSE(TxEntryMatchesCpu(listed, 16, 6));
+  EXPECT_FALSE(TxEntryMatchesCpu(listed, 14, 7));
+  EXPECT_TRUE(TxEntryMatchesCpu(single, 16, 9));
+  EXPECT_FALSE(TxEntryMatchesCpu(single, 16, 8));
+  for (int16_t minor : {0, 3, 200}) {
+    EXPECT_TRUE(TxEntryMatchesCpu(wild, 16, minor));
+    EXPECT_TRUE(TxEntryMatchesCpu(wildFirst, 16, minor));
+  }
+
+  Load(Entry("any255", "        cpuminor = 255\n") + Entry("absent", ""));
+  EXPECT_TRUE(TxEntryMatchesCpu(block_find_child(cpus, "any255"), 16, 42));
+  EXPECT_TRUE(TxEntryMatchesCpu(block_find_child(cpus, "absent"), 16, 42));
+}
+
+TEST_F(LayoutBuild, BuildOptionsSkipEntriesOnlyWhenTheKernelHasThem) {
+  // Without a register table the second entry answers with the built-in
+  // table, which tells the two entries apart.
+  Load(Entry("opt", "        buildopt = 0x10\n        buildoptmask = 0x30\n") + Entry("other", "", ""));
+  Select(7, {true, true, 0x10});
+  EXPECT_TRUE(Built());
+  Select(7, {true, true, 0x1f});
+  EXPECT_TRUE(Built());
+  Select(7, {true, true, 0x20});
+  EXPECT_FALSE(Built());
+  EXPECT_EQ(choice.intLayout, TxBuiltinLayout(BuiltinLayoutId::A));
+  Select(7, {true, false, 0x20});  // no _tx_build_options: nothing is skipped
+  EXPECT_TRUE(Built());
+}
+
+TEST_F(LayoutBuild, WithoutSettledOptionsOnlyTheMatchIsTold) {
+  Load(Entry("cpu", ""));
+  TxSelectLayout(db.root, 16, 7, nullptr, &choice);
+  EXPECT_TRUE(choice.databaseKnowsCpu);
+  EXPECT_EQ(choice.intLayout, nullptr);
+  Select(7, {false, true, 0});
+  EXPECT_TRUE(choice.databaseKnowsCpu);
+  EXPECT_EQ(choice.intLayout, nullptr);
+  TxSelectLayout(db.root, 10, 1, nullptr, &choice);  // not in the database
+  EXPECT_FALSE(choice.databaseKnowsCpu);
+  EXPECT_EQ(choice.intLayout, TxBuiltinLayout(BuiltinLayoutId::H));
+}
+
+TEST_F(LayoutBuild, MissingRegisterTableFallsBackToTheBuiltInTable) {
+  Load(Entry("cpu", "", ""));
+  EXPECT_EQ(Select(39), TxBuiltinLayout(BuiltinLayoutId::C));
+  EXPECT_FALSE(choice.ownsIntLayout);
+  EXPECT_TRUE(choice.databaseKnowsCpu);
+  ASSERT_EQ(messages.texts().size(), 1u);
+  EXPECT_NE(messages.texts()[0].find("is missing required str attribute \"regtbl\""), std::string::npos);
+  EXPECT_EQ(Select(0, {true, false, 0}, 77), nullptr);  // unknown everywhere
+}
+
+TEST_F(LayoutBuild, FloatingPointLayoutNeedsFlagAndTable) {
+  std::string fpBlocks =
+      "        fp_flag = \"tx_thread_fp_enable\"\n"
+      "        regtbl_fp = \"regs_fp\"\n"
+      "        interrupt_flag_fp { offset = 4 size = 4 }\n"
+      "        register_save_format_fp { solicited { size = 104 offset = 0 } interrupt { size = 200 offset = 0 } }\n";
+  std::string fpTable =
+      "regs_fp { s0 { regnum = 64 solicited { regsize = 4 offset = 100 } interrupt { regsize = 4 offset = 196 } } }\n";
+  Load(Entry("cpu", fpBlocks), std::string(kRegs) + fpTable);
+  Select(1);
+  ASSERT_TRUE(Built());
+  ASSERT_NE(choice.fpLayout, nullptr);
+  EXPECT_TRUE(choice.ownsFpLayout);
+  EXPECT_STREQ(choice.fpFlag, "tx_thread_fp_enable");
+  EXPECT_EQ(choice.fpLayout->interruptFlagOffset, 4);
+  EXPECT_EQ(choice.fpLayout->interruptFrameSize, 200);
+  EXPECT_EQ(choice.fpLayout->slots[0].regnum, 64);
+}
+
+TEST_F(LayoutBuild, GrowsPastManyRegisters) {
+  std::string table = "regs {\n";
+  for (int i = 199; i >= 0; i--)
+    table += "  r" + std::to_string(i) + " { regnum = " + std::to_string(i) +
+             " solicited { regsize = 1 offset = " + std::to_string(i % 40) + " } interrupt { regsize = 0x1000 offset = 0 } }\n";
+  Load(Entry("cpu", ""), table + "}\n");
+  const RegisterLayout* layout = Select(0);
+  ASSERT_TRUE(Built());
+  ASSERT_EQ(layout->registerCount, 200);
+  for (int32_t i = 0; i < 200; i++) EXPECT_EQ(layout->slots[i].regnum, i);
+}
+
+class RejectedEntry : public LayoutBuild, public testing::WithParamInterface<const char*> {};
+
+// Each variant spoils the entry of LayoutBuild's Entry(); none may be used.
+TEST_P(RejectedEntry, AnswersNoLayoutAndSaysWhy) {
+  std::string entry = Entry("cpu", "");
+  std::string tables = kRegs;
+  std::string variant = GetParam();
+  auto replace = [](std::string* text, const std::string& from, const std::string& to) {
+    size_t at = text->find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text->replace(at, from.size(), to);
+  };
+  if (variant == "offset past frame") replace(&tables, "offset = 64", "offset = 70");
+  if (variant == "frame too large") replace(&entry, "size = 72", "size = 1028");
+  if (variant == "no interrupt_flag") replace(&entry, "interrupt_flag { offset = 0 size = 4 }", "");
+  if (variant == "no register_save_format") replace(&entry, "register_save_format {", "other_format {");
+  if (variant == "missing offset") replace(&tables, "regsize = 4 offset = 8", "regsize = 4");
+  if (variant == "no such table") replace(&tables, "regs {", "other_regs {");
+  if (variant == "flag too large") replace(&entry, "offset = 0 size = 4", "offset = 0 size = 16");
+  Load(entry, tables);
+  EXPECT_EQ(Select(3), nullptr);
+  EXPECT_TRUE(choice.databaseKnowsCpu);
+  EXPECT_FALSE(messages.all().empty());
+  bool told = false;
+  for (const std::string& text : messages.texts()) told |= text.find("register layout not used") != std::string::npos;
+  EXPECT_TRUE(told);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, RejectedEntry,
+                         testing::Values("offset past frame", "frame too large", "no interrupt_flag",
+                                         "no register_save_format", "missing offset", "no such table",
+                                         "flag too large"));
+
+}  // namespace

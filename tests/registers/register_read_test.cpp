@@ -1,0 +1,266 @@
+// Reading a thread's registers against a stand-in host, for what the records
+// (tests/records/registers) do not show: what the host sees while a read
+// runs, the layout choice as build options settle, a CPU change between two
+// reads, failures that must answer 1 or the service's code, 64-bit ids, and
+// the target record outliving a cleanup that comes during a callback.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "os_aware/interface/vusk_awareness.h"
+#include "os_aware/threadx/tx_layout_db.h"
+#include "os_aware/threadx/tx_target.h"
+#include "shared/port_alloc.h"
+#include "tests/config/config_test_util.h"
+#include "tests/threadx/tx_fake_host.h"
+
+namespace {
+
+constexpr uint64_t kRunning = 0x1000;
+constexpr uint64_t kSuspended = 0x2000;
+constexpr uint64_t kStack = 0x8000;
+
+class RegisterRead : public testing::Test {
+ protected:
+  void SetUp() override {
+    current_ = this;
+    TxLayoutDatabaseReset();
+    BridgeResetHostSettings();
+    fake.bc.services.memoryRead = MemoryRead;
+    fake.bc.services.registerRead = LiveRegister;
+    fake.Fail("__user_cfg_dir");
+    fake.Number("_tx_thread_current_ptr", kRunning);
+    fake.Number("((struct TX_THREAD_STRUCT *)0x2000)->tx_thread_stack_ptr", kStack);
+    target = static_cast<ThreadxTargetState*>(PortAllocZero(1, sizeof(ThreadxTargetState)));
+    Cpu(16, 7);  // built-in layout A: PowerPC
+  }
+  void TearDown() override {
+    TxForgetLayouts(target);
+    PortFree(target);
+    TxLayoutDatabaseReset();
+    BridgeResetHostSettings();
+    current_ = nullptr;
+  }
+
+  void Cpu(int16_t major, int16_t minor) {
+    fake.bc.settings.cpumajor = target->cpumajor = major;
+    fake.bc.settings.cpuminor = target->cpuminor = minor;
+  }
+  // A frame at address: the kind word, then words at the given offsets.
+  void Frame(uint64_t address, uint32_t kind, const std::map<int, uint32_t>& words, int size = 408) {
+    std::vector<uint8_t>& bytes = memory[address];
+    bytes.assign(static_cast<size_t>(size), 0);
+    auto put = [&](int offset, uint32_t value) {
+      for (int i = 0; i < 4; i++) {
+        int shift = fake.bc.settings.bigEndianTarget ? 24 - 8 * i : 8 * i;
+        bytes[static_cast<size_t>(offset + i)] = static_cast<uint8_t>(value >> shift);
+      }
+    };
+    put(0, kind);
+    for (const auto& [offset, value] : words) put(offset, value);
+  }
+  // A database in the user configuration directory the host names.
+  void UserDatabase(const std::string& text) {
+    scratch.Write("os_aware/threadx_fm.odb", text);
+    fake.rules.insert(fake.rules.begin(), FakeRule{"__user_cfg_dir", kTxOk, 0, scratch.path(), -1});
+  }
+  void Rule(const std::string& match, uint64_t number, int times = -1) {
+    fake.rules.insert(fake.rules.begin(), FakeRule{match, kTxOk, number, {}, times});
+  }
+  int Read(uint64_t thread, int32_t reg, uint64_t* value) {
+    return TxTaskRegisterRead(&fake.bc, target, thread, reg, value);
+  }
+  uint64_t Value(uint64_t thread, int32_t reg) {
+    uint64_t value = ~0ull;
+    EXPECT_EQ(Read(thread, reg, &value), kTxOk) << "register " << reg;
+    return value;
+  }
+
+  static int MemoryRead(BridgeContext*, int32_t space, uint64_t address, int32_t count, int32_t size, void* buffer) {
+    RegisterRead* self = current_;
+    self->reads.push_back(address);
+    self->flagsSeen.push_back(inRegisterRead);
+    EXPECT_EQ(space, 4);
+    EXPECT_EQ(size, 1);
+    if (self->memoryStatus != kTxOk) return self->memoryStatus;
+    for (const auto& [base, bytes] : self->memory) {
+      if (address >= base && address + static_cast<uint64_t>(count) <= base + bytes.size()) {
+        memcpy(buffer, bytes.data() + (address - base), static_cast<size_t>(count));
+        return kTxOk;
+      }
+    }
+    return kTxFailed;
+  }
+  static int LiveRegister(BridgeContext*, int32_t reg, uint32_t* value) {
+    current_->liveReads.push_back(reg);
+    *value = 0x11110000u + static_cast<uint32_t>(reg);
+    return kTxOk;
+  }
+
+  ScratchDir scratch;
+  FakeHost fake;
+  ThreadxTargetState* target = nullptr;
+  std::map<uint64_t, std::vector<uint8_t>> memory;
+  std::vector<uint64_t> reads;
+  std::vector<uint8_t> flagsSeen;
+  std::vector<int32_t> liveReads;
+  int memoryStatus = kTxOk;
+  static inline RegisterRead* current_ = nullptr;
+};
+
+TEST_F(RegisterRead, InterruptFrameOfASuspendedThread) {
+  Frame(kStack, 1, {{28, 0xa0}, {72, 0xe14}, {4, 0x4000}});
+  EXPECT_EQ(Value(kSuspended, 0), 0xa0u);
+  EXPECT_EQ(Value(kSuspended, 14), 0xe14u);
+  EXPECT_EQ(Value(kSuspended, 32), 0x4000u);        // PC from SRR0
+  EXPECT_EQ(Value(kSuspended, 1), kStack + 144);    // stack pointer above the frame
+  EXPECT_EQ(Value(kSuspended, 2), 0x11110002u);     // small-data anchor: live
+  EXPECT_EQ(Value(kSuspended, 200), 0x111100c8u);   // not in the layout: live
+  // The flag and the frame once, however many registers follow.
+  EXPECT_EQ(reads, (std::vector<uint64_t>{kStack, kStack}));
+  EXPECT_EQ(flagsSeen, (std::vector<uint8_t>{1, 1}));
+  EXPECT_EQ(inRegisterRead, 0);
+}
+
+TEST_F(RegisterRead, CpuCommandDropsLayoutAndFrame) {
+  Frame(kStack, 1, {{72, 0xe14}, {24, 0x77}});
+  EXPECT_EQ(Value(kSuspended, 14), 0xe14u);
+  EXPECT_EQ(TxCmdExecute(&fake.bc, target, "cpumajor 24"), kTxOk);  // built-in layout F: ARM
+  EXPECT_EQ(target->intLayout, nullptr);
+  EXPECT_EQ(Value(kSuspended, 4), 0x77u);  // r4 at 24 of F's interrupt frame
+  EXPECT_EQ(reads.size(), 4u);
+}
+
+TEST_F(RegisterRead, FailuresAnswerOneOrTheServiceCode) {
+  uint64_t value = 0;
+  EXPECT_EQ(Read(kSuspended, 14, &value), kTxFailed);  // no memory there
+  memoryStatus = kTxAborted;
+  EXPECT_EQ(Read(kSuspended, 14, &value), kTxAborted);  // the flag read's own code
+  memoryStatus = kTxOk;
+  Frame(kStack, 1, {{72, 9}});
+  EXPECT_EQ(Value(kSuspended, 14), 9u);  // nothing half-cached from the failures
+
+  fake.rules.insert(fake.rules.begin(), FakeRule{"0x3000)->tx_thread_stack_ptr", kTxFailed, 0, {}, -1});
+  EXPECT_EQ(Read(0x3000, 14, &value), kTxFailed);
+  Cpu(77, 0);  // known neither to the database nor to the built-in table
+  TxForgetLayouts(target);
+  EXPECT_EQ(Read(kSuspended, 14, &value), kTxFailed);
+  EXPECT_EQ(inRegisterRead, 0);
+}
+
+TEST_F(RegisterRead, CurrentThreadUnknownEndsTheRead) {
+  fake.rules.clear();
+  fake.Fail("__user_cfg_dir");
+  fake.Fail("_tx_thread_current_ptr");
+  uint64_t value = 0;
+  EXPECT_EQ(Read(kSuspended, 14, &value), kTxFailed);
+  EXPECT_TRUE(reads.empty());
+}
+
+TEST_F(RegisterRead, ThreadIdsAndStackPointersStayWhole) {
+  constexpr uint64_t kHigh = 0x12345678abcdef00ull;
+  constexpr uint64_t kHighStack = 0x7fff00001000ull;
+  fake.Number("((struct TX_THREAD_STRUCT *)0x12345678abcdef00)->tx_thread_stack_ptr", kHighStack);
+  Frame(kHighStack, 1, {{72, 5}});
+  EXPECT_EQ(Value(kHigh, 14), 5u);
+  EXPECT_EQ(Value(kHigh, 1), static_cast<uint32_t>(kHighStack + 144));
+  // Another thread with the same low half has a stack pointer of its own.
+  uint64_t value = 0;
+  EXPECT_EQ(Read(0xabcdef00, 14, &value), kTxFailed);
+  EXPECT_EQ(fake.Last(), "eval: ((struct TX_THREAD_STRUCT *)0xabcdef00)->tx_thread_stack_ptr");
+}
+
+// CPU 16/7 in the database: an entry for kernels built with option 0x10
+// (solicited frame 8 bytes, r14 at 4), then one for every other kernel (r14
+// at 0), each with a floating-point variant whose frames are larger.
+constexpr char kDatabase[] = R"(
+threadx_vusk_cpu {
+    opt {
+        cpumajor = 16
+        cpuminor = { 7 }
+        buildopt = 0x10
+        buildoptmask = 0x30
+        regtbl = "regs_opt"
+        interrupt_flag { offset = 0 size = 4 }
+        register_save_format { solicited { size = 8 offset = 0 } interrupt { size = 8 offset = 0 } }
+    }
+    plain {
+        cpumajor = 16
+        cpuminor = 255
+        fp_flag = "tx_thread_fp_enable"
+        regtbl = "regs_plain"
+        regtbl_fp = "regs_fp"
+        interrupt_flag { offset = 0 size = 4 }
+        register_save_format { solicited { size = 8 offset = 0 } interrupt { size = 8 offset = 0 } }
+        interrupt_flag_fp { offset = 0 size = 4 }
+        register_save_format_fp { solicited { size = 16 offset = 0 } interrupt { size = 16 offset = 0 } }
+    }
+}
+regs_opt   { r14 { regnum = 14 solicited { regsize = 4 offset = 4 } interrupt { regsize = 4 offset = 4 } } }
+regs_plain { r14 { regnum = 14 solicited { regsize = 2 offset = 0 } interrupt { regsize = 2 offset = 0 } } }
+regs_fp    { r14 { regnum = 14 solicited { regsize = 4 offset = 12 } interrupt { regsize = 4 offset = 12 } } }
+)";
+
+TEST_F(RegisterRead, BuildOptionsPickTheDatabaseEntry) {
+  UserDatabase(kDatabase);
+  Rule("_tx_build_options", 0);  // the symbol exists
+  Rule("(int)_tx_thread_created_count", 0, 1);
+  Rule("(int)_tx_build_options", 0x10);
+  Frame(kStack, 0, {{4, 0x44}}, 16);
+  uint64_t value = 0;
+  // No thread created yet: the options are open and the database knows the
+  // CPU, so there is no layout to read with.
+  EXPECT_EQ(Read(kSuspended, 14, &value), kTxFailed);
+  EXPECT_FALSE(target->buildOptionsSettled);
+  Rule("(int)_tx_thread_created_count", 3);
+  EXPECT_EQ(Value(kSuspended, 14), 0x44u);
+  EXPECT_TRUE(target->buildOptionsSettled);
+  EXPECT_EQ(target->buildOptions, 0x10);
+
+  // Options 0x20 skip the first entry: the second one reads two bytes at 0.
+  TxForgetLayouts(target);
+  TxTargetNotify(&fake.bc, target, 0);
+  target->buildOptions = 0x20;
+  Rule("tx_thread_fp_enable", 0);
+  EXPECT_EQ(Value(kSuspended, 14), 0u);  // the frame kind word's low half
+  EXPECT_NE(target->fpLayout, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// A record the host drops without TargetCleanup (a VuskCleanup of its
+// context) is released by the awareness, layouts included: a plain free
+// would lose the layouts the record owns. The leak checker holds us to it.
+TEST(TargetRecordLife, ReleaseFreesTheOwnedLayouts) {
+  auto* record = static_cast<ThreadxTargetState*>(PortAllocZero(1, sizeof(ThreadxTargetState)));
+  auto* layout = static_cast<RegisterLayout*>(PortAllocZero(1, sizeof(RegisterLayout)));
+  layout->registerCount = 1;
+  layout->slots = static_cast<RegisterSlot*>(PortAllocZero(1, sizeof(RegisterSlot)));
+  record->intLayout = layout;
+  record->ownsIntLayout = true;
+  VuskAwarenessReleaseTarget(record);
+  VuskAwarenessReleaseTarget(nullptr);
+}
+
+// A cleanup that arrives while a call still uses the record (the host calling
+// in during a request) leaves it to the end of the outermost call to free it.
+TEST(TargetRecordLife, CleanupWaitsForTheOutermostCall) {
+  FakeHost fake;
+  auto* record = static_cast<ThreadxTargetState*>(PortAllocZero(1, sizeof(ThreadxTargetState)));
+  void* targetData = record;
+  TxCallBegin();
+  TxCallBegin();
+  EXPECT_EQ(TxTargetCleanup(&fake.bc, &targetData), kTxOk);
+  EXPECT_EQ(targetData, nullptr);
+  record->frame[0] = 1;  // still the calls' to use
+  TxCallEnd();
+  record->frame[1] = 1;  // the outer call goes on with it
+  TxCallEnd();           // frees it; the leak checker holds us to that
+}
+
+}  // namespace
