@@ -17,7 +17,9 @@ constexpr const char* kSeverityPrefix[] = {"", "warning: ", "error: ", "fatal: "
 static_assert(sizeof(kSeverityPrefix) / sizeof(kSeverityPrefix[0]) == static_cast<int>(MsgSeverity::Fatal) + 1,
               "one prefix per severity");
 
-std::string FormatV(const char* format, va_list args) {
+}  // namespace
+
+std::string PortFormatV(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   int length = vsnprintf(nullptr, 0, format, copy);
@@ -28,8 +30,6 @@ std::string FormatV(const char* format, va_list args) {
   return text;
 }
 
-}  // namespace
-
 void PortSetMessageSink(PortMessageSink sink, void* user) {
   g_sink = sink;
   g_sink_user = user;
@@ -38,7 +38,7 @@ void PortSetMessageSink(PortMessageSink sink, void* user) {
 void PortMessage(MsgSeverity severity, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = FormatV(format, args);
+  std::string text = PortFormatV(format, args);
   va_end(args);
   if (g_sink) {
     g_sink(g_sink_user, severity, text.c_str());

@@ -4,6 +4,9 @@
 // program goes through here. Tests replace the sink to capture messages.
 #pragma once
 
+#include <cstdarg>
+#include <string>
+
 enum class MsgSeverity { Info = 0, Warning = 1, Error = 2, Fatal = 3 };
 
 // Formats and emits a message. Info is written as it stands; warning, error
@@ -17,3 +20,7 @@ void PortMessage(MsgSeverity severity, const char* format, ...)
 // or added newline) instead of standard error. Null restores standard error.
 using PortMessageSink = void (*)(void* user, MsgSeverity severity, const char* text);
 void PortSetMessageSink(PortMessageSink sink, void* user);
+
+// The text a printf-style format and its arguments make (empty when
+// formatting fails). args is used up, as by vsnprintf.
+std::string PortFormatV(const char* format, va_list args);

@@ -13,6 +13,7 @@
 
 #include "os_aware/simple_json/json_parse.h"
 #include "shared/port_alloc.h"
+#include "shared/port_msg.h"
 
 namespace {
 
@@ -28,13 +29,8 @@ __attribute__((format(printf, 3, 4))) void Log(const JrClient* client, const cha
   if (!client || !client->logHook) return;
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int length = vsnprintf(nullptr, 0, format, args);
+  std::string text = PortFormatV(format, args);
   va_end(args);
-  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-  vsnprintf(text.data(), text.size() + 1, format, again);
-  va_end(again);
   client->logHook(category, text.c_str());
 }
 

@@ -48,12 +48,7 @@ source_reader::~source_reader() {
 void source_reader::ReportError(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int length = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-  if (length > 0) vsnprintf(text.data(), text.size() + 1, format, args);
+  std::string text = PortFormatV(format, args);
   va_end(args);
   PortMessage(MsgSeverity::Error, "%s: error: %s", position().c_str(), text.c_str());
   error_ = true;
