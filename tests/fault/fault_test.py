@@ -442,8 +442,10 @@ class OutOfMemory(unittest.TestCase):
 
     @staticmethod
     def did_not_load(status, err):
-        """The dynamic loader itself found no room: the plugin never ran."""
-        return status == 127 and "error while loading shared libraries" in err
+        """The dynamic loader itself found no room (for a library or for the
+        first thread's TLS): the plugin never ran."""
+        loader_texts = ("error while loading shared libraries", "cannot allocate TLS data structures")
+        return status == 127 and any(text in err for text in loader_texts)
 
     def least_loadable_limit(self, text):
         with tempfile.TemporaryDirectory() as tmpdir:
