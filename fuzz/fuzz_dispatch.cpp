@@ -21,11 +21,11 @@
 #include "fuzz/fuzz_util.h"
 #include "os_aware/interface/vusk_entry.h"
 #include "os_aware/interface/vusk_methods.h"
-#include "os_aware/jsonrpc/jr_client.h"
 #include "os_aware/jsonrpc/jr_dispatch.h"
 #include "os_aware/plugin/framing.h"
 #include "os_aware/plugin/host_exchange.h"
 #include "os_aware/simple_json/json_parse.h"
+#include "tests/process/probe_method.h"
 
 namespace {
 
@@ -72,21 +72,6 @@ const char* ScriptedExchange(const char* request) {
   return answer;
 }
 
-// The probe's method: one request to the host through the process's client,
-// so that host answers are exercised whatever the awareness does.
-JsonValue* AskHost(const JsonValue* params) {
-  const char* expression = "";
-  JsonGetString(params, "expression", &expression);
-  JsonValue* request = JsonNewObject();
-  JsonAddString(request, "expression", expression);
-  JsonValue* answer = nullptr;
-  bool ok = JrSendRequest(VuskHostClient(), "VUSK_Service_Probe", request, &answer);
-  JsonValue* result = JsonNewObject();
-  JsonObjectAdd(result, "answer", answer ? answer : JsonNewNull());
-  JsonAddInt32(result, "return", ok ? 0 : 1);
-  return result;
-}
-
 // HistoryLogDump with its dump directory moved into the scratch directory:
 // the fuzzer must not write files where the input says.
 JsonValue* ContainedHistoryLogDump(const JsonValue* params) {
@@ -107,7 +92,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static char program[] = "vusk_threadx";
   static char* argv[] = {program, nullptr};
   VUSK_Client_CmdInit(1, argv, ScriptedExchange);
-  JrBind("Probe_AskHost", AskHost);
+  JrBind(kProbeMethodName, ProbeAskHost);
   JrBind("VUSK_Client_HistoryLogDump", ContainedHistoryLogDump);
   return 0;
 }
