@@ -5,8 +5,10 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-# Build and test tools, all from Debian.
-PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev python3 gdb
+# Build and test tools, all from Debian. QEMU and gdb-multiarch run the real
+# ThreadX kernels of ../shared/targets.
+PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev python3 gdb \
+  gdb-multiarch qemu-system-arm
 
 # Only for the benchmarks (make bench): the libraries we measure against.
 BENCH_PACKAGES := libbenchmark-dev rapidjson-dev nlohmann-json3-dev

@@ -1,0 +1,135 @@
+"""The real ThreadX kernels beside the repository, as test targets.
+
+    import targets
+    for target in targets.TARGETS:
+        reason = target.missing()          # None, or why this machine cannot run it
+        with target.stopped("scenario-O0.elf") as stop:
+            subprocess.run([target.gdb, "-nx", "-batch"] + stop.gdb_args() + [...])
+
+The kernels live in ../shared/targets (VUSK_TARGETS overrides it); they
+are used in place, never copied. Each runs the same scenario program and
+stops at `scenario_stop`. QEMU targets are started halted with their GDB
+stub on a Unix socket of their own (no port to collide with a parallel
+test); native Linux targets are started by GDB itself. `stop.gdb_args()`
+is the list of GDB -ex arguments that brings a fresh GDB to the stop.
+
+A test that needs a target it cannot run exits with SKIP (77) and says
+why: ctest shows it as skipped, not passed.
+"""
+
+import contextlib
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
+TARGETS_DIR = os.environ.get("VUSK_TARGETS") or os.path.normpath(os.path.join(SOURCE, "..", "shared", "targets"))
+SKIP = 77
+# Longest wait for QEMU to open its GDB socket.
+QEMU_START_SECONDS = 10.0
+
+
+class Target:
+    def __init__(self, name, launcher, gdb, elfs, smp=False):
+        """launcher: the QEMU program run.sh starts, or None for a native
+        program; gdb: the GDB that debugs it."""
+        self.name, self.launcher, self.gdb_name, self.elfs, self.smp = name, launcher, gdb, elfs, smp
+
+    @property
+    def directory(self):
+        return os.path.join(TARGETS_DIR, self.name)
+
+    @property
+    def native(self):
+        return self.launcher is None
+
+    @property
+    def gdb(self):
+        return shutil.which(self.gdb_name) or self.gdb_name
+
+    def elf(self, name):
+        return os.path.join(self.directory, name)
+
+    def missing(self):
+        """None when this machine can run the target, else the reason."""
+        if not os.path.isdir(TARGETS_DIR):
+            return "the real kernels are not here: %s does not exist (set VUSK_TARGETS)" % TARGETS_DIR
+        if not os.path.isdir(self.directory):
+            return "target %s not found in %s" % (self.name, TARGETS_DIR)
+        for program in filter(None, (self.launcher, self.gdb_name)):
+            if shutil.which(program) is None:
+                return "%s is not installed (make test installs it)" % program
+        if self.native and os.uname().machine != "x86_64":
+            return "%s runs on x86-64 Linux only" % self.name
+        return None
+
+    @contextlib.contextmanager
+    def stopped(self, elf_name):
+        """A Stop for one run of the scenario; QEMU is killed afterwards."""
+        elf = self.elf(elf_name)
+        if self.native:
+            yield Stop(self, elf, None)
+            return
+        with tempfile.TemporaryDirectory(prefix="vusk_qemu_") as scratch:
+            socket_path = os.path.join(scratch, "gdb.sock")
+            started = subprocess.run([os.path.join(self.directory, "run.sh"), "unix:" + socket_path, elf],
+                                     capture_output=True, text=True, stdin=subprocess.DEVNULL)
+            if started.returncode != 0:
+                raise RuntimeError("%s/run.sh failed: %s" % (self.name, started.stderr.strip()))
+            pid = int(started.stdout.split()[0])
+            try:
+                deadline = time.monotonic() + QEMU_START_SECONDS
+                while not os.path.exists(socket_path):
+                    if time.monotonic() > deadline:
+                        raise RuntimeError("%s: QEMU opened no GDB socket" % self.name)
+                    time.sleep(0.02)
+                yield Stop(self, elf, socket_path)
+            finally:
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(pid, signal.SIGKILL)
+
+
+class Stop:
+    """One started scenario: how a GDB gets to scenario_stop."""
+
+    def __init__(self, target, elf, socket_path):
+        self.target, self.elf, self.socket_path = target, elf, socket_path
+
+    def commands(self):
+        common = ["set pagination off", "set confirm off", "set width 0", "set height 0"]
+        if self.socket_path is None:
+            return common + ["handle SIGUSR1 nostop noprint pass", "handle SIGUSR2 nostop noprint pass",
+                             "break scenario_stop", "run"]
+        return common + ["target remote " + self.socket_path, "break scenario_stop", "continue"]
+
+    def gdb_args(self):
+        args = []
+        for command in self.commands():
+            args += ["-ex", command]
+        return args
+
+
+_ARM = "qemu-system-arm"
+TARGETS = (
+    Target("cortex-m3", _ARM, "gdb-multiarch",
+           ("scenario-O0.elf", "scenario-Os.elf", "scenario-many-O0.elf", "scenario-many-Os.elf")),
+    Target("cortex-m4f", _ARM, "gdb-multiarch", ("scenario-O0.elf", "scenario-Os.elf")),
+    Target("cortex-m7", _ARM, "gdb-multiarch", ("scenario-O0.elf", "scenario-Os.elf")),
+    Target("cortex-m33", _ARM, "gdb-multiarch", ("scenario-O0.elf", "scenario-Os.elf")),
+    Target("cortex-m0", _ARM, "gdb-multiarch", ("scenario-O0.elf", "scenario-Os.elf")),
+    Target("linux-x86_64", None, "gdb",
+           ("scenario-O0.elf", "scenario-Os.elf", "scenario-many-O0.elf", "scenario-many-Os.elf")),
+    Target("linux-smp-x86_64", None, "gdb", ("scenario-O0.elf", "scenario-Os.elf"), smp=True),
+    Target("aarch64-smp", "qemu-system-aarch64", "gdb-multiarch", ("scenario-O0.elf",), smp=True),
+)
+
+
+def find(name):
+    for target in TARGETS:
+        if target.name == name:
+            return target
+    raise KeyError(name)
