@@ -344,6 +344,52 @@ def nested_host_calls():
     write("nested_host_calls", requests, rules)
 
 
+def old_format():
+    # A database written before frames could name their floating-point
+    # layout: the Cortex-M entry as it shipped then (under a major of its own,
+    # so that the installed file does not add to it). Every thread follows the
+    # integer layout whatever its EXC_RETURN says, the stack pointer ignores
+    # the xPSR alignment pad, and the register numbers that are floating-point
+    # registers today have no block, so they are read from the CPU.
+    write_database("user_cfg/old_format",
+                   "# A Cortex-M entry in the format without fp_frame_flag.\n"
+                   "threadx_vusk_cpu {\n"
+                   "    old_cortex_m {\n"
+                   "        cpumajor = 64\n"
+                   "        cpuminor = { 40, 41, 42, 43 }\n"
+                   "        regtbl = \"regs_old_cortex_m\"\n"
+                   "        interrupt_flag { offset = 0 size = 4 }\n"
+                   "        register_save_format {\n"
+                   "            solicited { size = 68 offset = 0 }\n"
+                   "            interrupt { size = 68 offset = 0 }\n"
+                   "        }\n"
+                   "    }\n"
+                   "}\n"
+                   "regs_old_cortex_m {\n" +
+                   "".join("    r%d { regnum = %d solicited { regsize = 4 offset = %d } "
+                           "interrupt { regsize = 4 offset = %d } }\n" % (r, r, o, o)
+                           for r, o in [(0, 36), (1, 40), (2, 44), (3, 48)] +
+                           [(r, 4 * (r - 3)) for r in range(4, 12)] + [(12, 52)]) +
+                   "    sp { regnum = 13 solicited { regsize = 0x2000 offset = 68 } "
+                   "interrupt { regsize = 0x2000 offset = 68 } }\n"
+                   "    lr { regnum = 14 solicited { regsize = 4 offset = 56 } interrupt { regsize = 4 offset = 56 } }\n"
+                   "    pc { regnum = 15 solicited { regsize = 4 offset = 60 } interrupt { regsize = 4 offset = 60 } }\n"
+                   "    xpsr { regnum = 16 solicited { regsize = 4 offset = 64 } interrupt { regsize = 4 offset = 64 } }\n"
+                   "}\n")
+    integer, extended = 0x20001000, 0x20001400
+    int_words = {0: 0xfffffffd, 36: 0x30303030, 52: 0x12121212, 56: 0x00004949, 60: 0x0000151a, 64: 0x61000200}
+    int_words.update({4 * (r - 3): 0x40404000 + r for r in range(4, 12)})
+    # An extended frame: s16-s31 lie where the integer frame keeps r4-r11.
+    fp_words = {0: 0xffffffed, 4: 0x42e80000, 32: 0x42f60000, 60: 0x42fe0000, 64: 0x43000000}
+    requests = session(64, 42) + [read(integer, r) for r in (0, 4, 11, 12, 13, 14, 15, 16, 17, 33, 49)]
+    requests += [read(extended, r) for r in (4, 11, 13, 15, 16, 17)] + END
+    rules = settings("user_cfg/old_format") + NO_OPTIONS + RUNNING
+    rules += [stack(integer, 0x20003f00), stack(extended, 0x20005f00)]
+    rules += memory(frame(68, int_words)) + [live(0x11111111), live(0x22222222), live(0x33333333)]
+    rules += memory(frame(68, fp_words)) + [live(0x44444444)]
+    write("old_format", requests, rules)
+
+
 if __name__ == "__main__":
     solicited_frame()
     interrupt_frame()
@@ -358,3 +404,4 @@ if __name__ == "__main__":
     user_directory()
     smp()
     nested_host_calls()
+    old_format()
