@@ -59,6 +59,25 @@ bool Fail(std::string* why, const char* text) {
   return false;
 }
 
+// Where the stack pad's word starts in a frame of the given kind.
+int64_t StackPadStart(const RegisterLayout& layout, int frameKind) {
+  return layout.stackPadTest.offset + TxFrameOffset(layout, frameKind);
+}
+
+bool StackPadInside(const RegisterLayout& layout, int frameKind) {
+  int64_t first = StackPadStart(layout, frameKind);
+  return first >= 0 && first + layout.stackPadTest.size <= TxFrameSize(layout, frameKind);
+}
+
+bool CheckStackPad(const RegisterLayout& layout, std::string* why) {
+  const FrameWordTest& test = layout.stackPadTest;
+  if (test.size == 0) return true;
+  if (!TxFrameWordSizeValid(test.size)) return Fail(why, "the stack pad word must have 1, 2, 4 or 8 bytes");
+  if (!StackPadInside(layout, kSolicitedFrame) || !StackPadInside(layout, kInterruptFrame))
+    return Fail(why, "the stack pad word lies outside a frame");
+  return true;
+}
+
 }  // namespace
 
 bool TxFrameFlagIsInterrupt(const uint8_t* flagBytes, int64_t flagSize) {
@@ -74,6 +93,19 @@ uint64_t TxFrameAssemble(const uint8_t* bytes, int count, bool bigEndian) {
   uint64_t value = 0;
   for (int i = 0; i < count; i++) value = (value << 8) | bytes[bigEndian ? i : count - 1 - i];
   return value;
+}
+
+bool TxFrameWordSizeValid(int64_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
+
+bool TxFrameWordTestHolds(const FrameWordTest& test, const uint8_t* word, bool bigEndian) {
+  return (TxFrameAssemble(word, static_cast<int>(test.size), bigEndian) & test.mask) == test.value;
+}
+
+int64_t TxFrameStackPad(const RegisterLayout& layout, int frameKind, const uint8_t* frameBytes, bool bigEndian) {
+  const FrameWordTest& test = layout.stackPadTest;
+  if (!TxFrameWordSizeValid(test.size) || !StackPadInside(layout, frameKind)) return 0;
+  return TxFrameWordTestHolds(test, frameBytes + StackPadStart(layout, frameKind), bigEndian) ? layout.stackPadBytes
+                                                                                               : 0;
 }
 
 SlotPlace TxSlotPlace(const RegisterSlot& slot, int frameKind) {
@@ -94,8 +126,10 @@ SlotRead TxFrameDecode(const FrameView& frame, SlotPlace place, int32_t regnum) 
   // A negative code is a value missing from the database: nothing to decode.
   if (size < 0) return {SlotReadKind::kFailed, 0};
   if (size == kSlotLive) return {SlotReadKind::kLive, 0};
-  if (size & kSlotSpAfter)
-    return {SlotReadKind::kValue, (frame.stackPointer + static_cast<uint64_t>(place.offset)) >> (size & kSpShiftMask)};
+  if (size & kSlotSpAfter) {
+    uint64_t above = frame.stackPointer + static_cast<uint64_t>(place.offset) + static_cast<uint64_t>(frame.stackPad);
+    return {SlotReadKind::kValue, above >> (size & kSpShiftMask)};
+  }
   bool special = (size & kSlotSpecial) != 0;
   size &= ~kSlotSpecial;
   if (size == 0) return {SlotReadKind::kValue, 0};
@@ -124,13 +158,14 @@ const RegisterSlot* TxLayoutFindSlot(const RegisterLayout& layout, int32_t regnu
 }
 
 bool TxLayoutCheck(const RegisterLayout& layout, std::string* why) {
-  if (layout.interruptFlagSize < 1 || layout.interruptFlagSize > kMaxInterruptFlagSize)
+  if (layout.interruptFlagSize < 1 || layout.interruptFlagSize > kMaxFrameWordSize)
     return Fail(why, "the interrupt flag size must lie between 1 and 8");
   if (layout.solicitedFrameSize < 0 || layout.solicitedFrameSize > kFrameBufferSize ||
       layout.interruptFrameSize < 0 || layout.interruptFrameSize > kFrameBufferSize)
     return Fail(why, "a frame size lies outside 0 to 1024 bytes");
   if (layout.registerCount < 0 || (layout.registerCount > 0 && !layout.slots))
     return Fail(why, "the register table is empty");
+  if (!CheckStackPad(layout, why)) return false;
   for (int32_t i = 0; i < layout.registerCount; i++) {
     const RegisterSlot& slot = layout.slots[i];
     if (i > 0 && layout.slots[i - 1].regnum > slot.regnum) return Fail(why, "the registers are not sorted");

@@ -12,8 +12,9 @@
 
 #include "os_aware/threadx/tx_register_layout.h"
 
-// Largest interrupt flag the plugin reads (bytes).
-constexpr int64_t kMaxInterruptFlagSize = 8;
+// Largest frame word the plugin reads (bytes): the interrupt flag, the
+// floating-point frame test and the stack pad test.
+constexpr int64_t kMaxFrameWordSize = 8;
 
 // Frame kinds, as the interrupt flag selects them.
 constexpr int kSolicitedFrame = 0;
@@ -26,6 +27,12 @@ bool TxFrameFlagIsInterrupt(const uint8_t* flagBytes, int64_t flagSize);
 
 // Assembles count (0 to 8) bytes into a value in the target's byte order.
 uint64_t TxFrameAssemble(const uint8_t* bytes, int count, bool bigEndian);
+
+// Whether a frame word test may be read: 1, 2, 4 or 8 bytes.
+bool TxFrameWordSizeValid(int64_t size);
+
+// Whether test holds on its word (test.size bytes, read from the target).
+bool TxFrameWordTestHolds(const FrameWordTest& test, const uint8_t* word, bool bigEndian);
 
 // A slot's place in the frame of one kind.
 struct SlotPlace {
@@ -44,8 +51,13 @@ struct FrameView {
   int64_t frameSize;
   uint64_t stackPointer;
   bool bigEndian;
-  int16_t cpumajor;  // of the session, for the CPU-specific rules
+  int16_t cpumajor;       // of the session, for the CPU-specific rules
+  int64_t stackPad = 0;   // TxFrameStackPad of this frame
 };
+
+// The bytes the layout's stack pad adds above a frame of the given kind:
+// stackPadBytes when its test holds on the frame's bytes, else 0.
+int64_t TxFrameStackPad(const RegisterLayout& layout, int frameKind, const uint8_t* frameBytes, bool bigEndian);
 
 enum class SlotReadKind { kValue, kLive, kFailed };
 struct SlotRead {

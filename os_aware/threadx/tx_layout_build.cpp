@@ -12,6 +12,9 @@
 namespace {
 
 constexpr const char kCpuBlock[] = "threadx_vusk_cpu";
+constexpr const char kFpFrameFlagBlock[] = "fp_frame_flag";
+// An alignment pad is a few bytes; more says the entry is wrong.
+constexpr int64_t kMaxStackPadBytes = 64;
 // Minor numbers an entry gives for "any minor".
 constexpr int32_t kEntryAnyMinor = -1;
 constexpr int32_t kEntryAnyMinorAlias = 255;
@@ -45,6 +48,38 @@ RegisterLayout* Reject(attr_block* entry, RegisterLayout* layout, const std::str
   return nullptr;
 }
 
+// Reads a frame word test block (offset, size, mask, value). False, with
+// *why, when a value is missing or the test could never hold.
+bool ReadWordTest(attr_block* block, FrameWordTest* test, std::string* why) {
+  test->offset = get_int64(block, "offset", kMissing, false);
+  test->size = get_int64(block, "size", kMissing, false);
+  test->mask = static_cast<uint64_t>(get_int64(block, "mask", 0, true));
+  test->value = static_cast<uint64_t>(get_int64(block, "value", 0, true));
+  std::string name = block_path(block);
+  if (block->required_missing) {
+    *why = name + " lacks a value";
+  } else if (!TxFrameWordSizeValid(test->size)) {
+    *why = name + ": the word must have 1, 2, 4 or 8 bytes";
+  } else if (test->size < 8 && (test->mask | test->value) >> (8 * test->size) != 0) {
+    *why = name + ": mask or value is wider than the word";
+  } else if ((test->value & ~test->mask) != 0) {
+    *why = name + ": the value has bits outside the mask, so the test never holds";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+// The entry's stack pad block (absent: no pad) into the layout.
+bool ReadStackPad(attr_block* padBlock, RegisterLayout* layout, std::string* why) {
+  if (!padBlock) return true;
+  if (!ReadWordTest(padBlock, &layout->stackPadTest, why)) return false;
+  layout->stackPadBytes = get_int64(padBlock, "bytes", 0, false);
+  if (layout->stackPadBytes > 0 && layout->stackPadBytes <= kMaxStackPadBytes) return true;
+  *why = block_path(padBlock) + ": bytes must lie between 1 and " + std::to_string(kMaxStackPadBytes);
+  return false;
+}
+
 bool BuildOptionsAllow(attr_block* entry, const TxBuildOptions& options) {
   if (!options.symbolPresent) return true;
   int32_t wanted = find_int32(entry, "buildopt", 0);
@@ -52,22 +87,40 @@ bool BuildOptionsAllow(attr_block* entry, const TxBuildOptions& options) {
   return (mask & options.value) == wanted;
 }
 
+// The entry's frame word test for floating-point frames; size 0 without
+// one. False, with a warning, when the test is unusable or has no
+// floating-point layout to choose.
+bool ReadFpFrameTest(attr_block* entry, const char* fpTable, FrameWordTest* test) {
+  *test = FrameWordTest{};
+  attr_block* block = block_find_child(entry, kFpFrameFlagBlock);
+  if (!block) return true;
+  std::string why;
+  if (!fpTable) why = std::string(kFpFrameFlagBlock) + " without regtbl_fp";
+  if (why.empty() && ReadWordTest(block, test, &why)) return true;
+  Reject(entry, nullptr, why);
+  return false;
+}
+
 // Builds the layouts of a matching entry (steps after the build-option
 // check). False when the entry names no register table: the built-in table
-// answers then.
+// answers then. A floating-point layout is built when the thread field
+// fp_flag or the frame word test fp_frame_flag (or both) can choose it.
 bool BuildEntryLayouts(attr_block* root, attr_block* entry, TxLayoutChoice* choice) {
   const char* fpFlag = find_str(entry, "fp_flag", nullptr);
   const char* table = get_str(entry, "regtbl", nullptr);
   if (!table) return false;
   const char* fpTable = find_str(entry, "regtbl_fp", nullptr);
+  FrameWordTest fpFrameTest{};
+  // Without its floating-point layout such a CPU's frames cannot all be
+  // decoded: no layout at all rather than wrong values.
+  if (!ReadFpFrameTest(entry, fpTable, &fpFrameTest)) return true;
   RegisterLayout* fpLayout = nullptr;
-  if (fpFlag && fpTable) {
-    fpLayout = TxLayoutBuild(root, entry, fpTable, "interrupt_flag_fp", "register_save_format_fp");
-    // Without its floating-point layout such a CPU's frames cannot all be
-    // decoded: no layout at all rather than wrong values.
+  if ((fpFlag || fpFrameTest.size != 0) && fpTable) {
+    fpLayout = TxLayoutBuild(root, entry, fpTable, "interrupt_flag_fp", "register_save_format_fp", "stack_pad_fp");
     if (!fpLayout) return true;
   }
-  RegisterLayout* intLayout = TxLayoutBuild(root, entry, table, "interrupt_flag", "register_save_format");
+  RegisterLayout* intLayout =
+      TxLayoutBuild(root, entry, table, "interrupt_flag", "register_save_format", "stack_pad");
   if (!intLayout) {
     TxLayoutFree(fpLayout);
     return true;
@@ -77,6 +130,7 @@ bool BuildEntryLayouts(attr_block* root, attr_block* entry, TxLayoutChoice* choi
   choice->fpLayout = fpLayout;
   choice->ownsFpLayout = fpLayout != nullptr;
   choice->fpFlag = fpLayout ? fpFlag : nullptr;
+  choice->fpFrameTest = fpLayout ? fpFrameTest : FrameWordTest{};
   return true;
 }
 
@@ -90,7 +144,7 @@ bool TxEntryMatchesCpu(attr_block* entry, int32_t cpumajor, int32_t cpuminor) {
 }
 
 RegisterLayout* TxLayoutBuild(attr_block* root, attr_block* entry, const char* tableName, const char* flagBlock,
-                              const char* formatBlock) {
+                              const char* formatBlock, const char* padBlock) {
   attr_block* flag = block_find_child(entry, flagBlock);
   attr_block* format = block_find_child(entry, formatBlock);
   if (!flag) return Reject(entry, nullptr, std::string("no ") + flagBlock + " block");
@@ -115,6 +169,7 @@ RegisterLayout* TxLayoutBuild(attr_block* root, attr_block* entry, const char* t
                    [](const RegisterSlot& a, const RegisterSlot& b) { return a.regnum < b.regnum; });
 
   std::string why;
+  if (!ReadStackPad(block_find_child(entry, padBlock), layout, &why)) return Reject(entry, layout, why);
   if (!TxLayoutCheck(*layout, &why)) return Reject(entry, layout, why);
   return layout;
 }

@@ -5,10 +5,14 @@
 // An entry of the top-level block "threadx_vusk_cpu" names its CPU
 // (cpumajor; cpuminor as a number or list, -1 or 255 for any minor), the
 // kernel build options it needs (buildopt under buildoptmask), its register
-// block (regtbl, and regtbl_fp with fp_flag for threads that saved
-// floating-point registers) and its frames: interrupt_flag { offset size }
-// and register_save_format { solicited { size offset } interrupt { size
-// offset } } (the _fp forms for the floating-point layout).
+// block (regtbl, and regtbl_fp for threads that saved floating-point
+// registers) and its frames: interrupt_flag { offset size },
+// register_save_format { solicited { size offset } interrupt { size
+// offset } } and optionally stack_pad { offset size mask value bytes } (the
+// _fp forms for the floating-point layout). A thread follows the
+// floating-point layout when its TX_THREAD field fp_flag is non-zero and/or
+// (whichever the entry gives) when fp_frame_flag { offset size mask value }
+// holds on its frame.
 //
 // Ownership: a built layout is owned by the caller and freed with
 // TxLayoutFree; built-in layouts are borrowed. Texts (fp_flag) point into
@@ -37,17 +41,19 @@ struct TxLayoutChoice {
   RegisterLayout* fpLayout;
   bool ownsFpLayout;
   const char* fpFlag;  // thread field naming floating-point frames; borrowed
+  FrameWordTest fpFrameTest;  // frame word naming floating-point frames; size 0: none
 };
 
 // Whether an entry serves the CPU.
 bool TxEntryMatchesCpu(attr_block* entry, int32_t cpumajor, int32_t cpuminor);
 
 // Builds a layout from the register block tableName (a child of the
-// database's root) and the entry's child blocks flagBlock and formatBlock. Null, with a warning, when
-// a block is missing, the table holds no register, or the layout does not
-// fit the frame buffer (tx_register_layout.h).
+// database's root) and the entry's child blocks flagBlock, formatBlock and
+// (optional) padBlock. Null, with a warning, when a block is missing or
+// unusable, the table holds no register, or the layout does not fit the
+// frame buffer (tx_register_layout.h).
 RegisterLayout* TxLayoutBuild(attr_block* root, attr_block* entry, const char* tableName, const char* flagBlock,
-                              const char* formatBlock);
+                              const char* formatBlock, const char* padBlock);
 
 // Frees a built layout; null is ignored.
 void TxLayoutFree(RegisterLayout* layout);

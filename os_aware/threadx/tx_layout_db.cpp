@@ -113,6 +113,7 @@ void TxLayoutSelectForTarget(BridgeContext* bc, ThreadxTargetState* target) {
   target->fpLayout = choice.fpLayout;
   target->ownsFpLayout = choice.ownsFpLayout;
   target->fpFlag = choice.fpFlag;
+  target->fpFrameTest = choice.fpFrameTest;
 }
 
 void TxLayoutDatabaseReset() {

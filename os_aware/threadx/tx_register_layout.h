@@ -8,13 +8,20 @@
 //   0                 the register reads as 0 (not kept, known to be 0)
 //   1, 2, 4           bytes in the frame
 //   kSlotLive         not saved: the live CPU register holds it
-//   kSlotSpAfter + n  (stack pointer + offset) >> n (low 6 bits of n)
+//   kSlotSpAfter + n  (stack pointer + offset + stack pad) >> n (low 6 bits
+//                     of n); the stack pad is the layout's, below
 //   kSlotSpecial + s  as s, then a CPU-specific rule (tx_frame.h)
+//   negative          the frame does not hold it: the read fails
+//
+// A layout may add a stack pad: when its test holds on a word of the frame,
+// the stack pointer above the frame lies stackPadBytes higher (a CPU that
+// aligned its stack before it stacked the frame says so in a status bit).
 //
 // Invariants: slots are sorted by regnum with no duplicates; every byte a
 // slot reads lies inside its frame, no frame is larger than the
-// kFrameBufferSize bytes the frame cache holds, and the interrupt flag has 1
-// to 8 bytes (TxLayoutCheck).
+// kFrameBufferSize bytes the frame cache holds, the interrupt flag has 1
+// to 8 bytes, and a stack pad's word has 1 to 8 bytes and lies inside both
+// frames (TxLayoutCheck).
 #pragma once
 
 #include <cstdint>
@@ -28,6 +35,16 @@ struct RegisterSlot {
   int64_t interruptSize;
 };
 
+// A test on one word of a saved frame: it holds when (word & mask) == value.
+// The word has size bytes (1, 2, 4 or 8; 0: there is no test) at offset from
+// the saved stack pointer, in the target's byte order.
+struct FrameWordTest {
+  int64_t offset;
+  int64_t size;
+  uint64_t mask;
+  uint64_t value;
+};
+
 // How a CPU's threads save their registers on the stack; slots sorted by
 // regnum. Built ones own their slot array.
 struct RegisterLayout {
@@ -39,6 +56,8 @@ struct RegisterLayout {
   int64_t interruptFrameOffset;
   int32_t registerCount;
   RegisterSlot* slots;
+  FrameWordTest stackPadTest{};  // size 0: no pad
+  int64_t stackPadBytes = 0;
 };
 
 constexpr int kFrameBufferSize = 1024;

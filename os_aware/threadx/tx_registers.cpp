@@ -1,16 +1,17 @@
 // tx_registers: a thread's registers, read from the CPU for a running thread
 // and from the frame a suspended thread saved on its stack.
 //
-// The frame cache holds the last suspended thread's frame (its kind, its
-// bytes and the stack pointer they were read below), so that reading a
-// thread's registers one after another reads its frame once. A halt notice
-// or a change of CPU empties it.
+// The frame cache holds the last suspended thread's frame (its kind, the
+// layout it follows, its bytes and the stack pointer they were read below),
+// so that reading a thread's registers one after another reads its frame
+// once. A halt notice or a change of CPU empties it.
 //
 // Ids and stack pointers stay whole (64 bits) in every expression and
 // cache; a register's value is answered in 32 bits. inRegisterRead is 1 for
 // the whole read and restored afterwards, so nested requests see it right.
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "os_aware/interface/vusk_service.h"
 #include "os_aware/threadx/tx_frame.h"
@@ -122,6 +123,15 @@ struct ReadPlan {
   RegisterSlot slot;
 };
 
+// The plans of one read: the layout the thread follows, or, when its frame
+// tells (fpFrameTest), the integer layout and the floating-point one a frame
+// that passes the test follows.
+struct ThreadPlan {
+  ReadPlan plain;
+  ReadPlan floatingPoint;
+  FrameWordTest fpFrameTest;  // size 0: plain only
+};
+
 ReadPlan PlanRead(const RegisterLayout& layout, int32_t reg) {
   ReadPlan plan{layout, false, {}};
   plan.frames.registerCount = 0;
@@ -133,16 +143,49 @@ ReadPlan PlanRead(const RegisterLayout& layout, int32_t reg) {
   return plan;
 }
 
-// Reads the frame kind and the frame below the stack pointer into the cache.
-int LoadFrame(BridgeContext* bc, ThreadxTargetState* target, const RegisterLayout& frames, uint64_t thread,
+bool FrameChoosesLayout(const ThreadPlan& plan) { return plan.fpFrameTest.size != 0; }
+
+// Whether the register is the CPU's whatever the frame holds.
+bool AlwaysLive(const ReadPlan& plan) {
+  return !plan.hasSlot || (plan.slot.solicitedSize == kSlotLive && plan.slot.interruptSize == kSlotLive);
+}
+
+int ReadFrameWord(BridgeContext* bc, uint64_t address, int64_t size, uint8_t* word) {
+  return bc->services.memoryRead(bc, kTargetMemorySpace, address, static_cast<int32_t>(size), 1, word);
+}
+
+// Whether the frame below the stack pointer follows the floating-point
+// layout. The word read is left in word for LoadFrame to use again.
+int FrameIsFloatingPoint(BridgeContext* bc, const FrameWordTest& test, uint64_t stackPointer, uint8_t* word,
+                         bool* floatingPoint) {
+  *floatingPoint = false;
+  if (test.size == 0) return kTxOk;
+  int status = ReadFrameWord(bc, stackPointer + static_cast<uint64_t>(test.offset), test.size, word);
+  if (status != kTxOk) return status;
+  *floatingPoint = TxFrameWordTestHolds(test, word, bc->settings.bigEndianTarget);
+  return kTxOk;
+}
+
+// Reads the frame's layout (when the frame tells it), its kind and the frame
+// below the stack pointer into the cache.
+int LoadFrame(BridgeContext* bc, ThreadxTargetState* target, const ThreadPlan& plan, uint64_t thread,
               uint64_t stackPointer) {
   if (target->frameValid && target->frameThread == thread) return kTxOk;
   uint32_t epoch = target->frameEpoch;
-  uint8_t flag[kMaxInterruptFlagSize] = {};
-  uint64_t flagAddress = stackPointer + static_cast<uint64_t>(frames.interruptFlagOffset);
-  int status = bc->services.memoryRead(bc, kTargetMemorySpace, flagAddress,
-                                       static_cast<int32_t>(frames.interruptFlagSize), 1, flag);
+  const FrameWordTest& test = plan.fpFrameTest;
+  uint8_t testWord[kMaxFrameWordSize] = {};
+  bool floatingPoint = false;
+  int status = FrameIsFloatingPoint(bc, test, stackPointer, testWord, &floatingPoint);
   if (status != kTxOk) return status;
+  const RegisterLayout& frames = floatingPoint ? plan.floatingPoint.frames : plan.plain.frames;
+  uint8_t flag[kMaxFrameWordSize] = {};
+  if (test.size != 0 && test.offset == frames.interruptFlagOffset && test.size == frames.interruptFlagSize) {
+    memcpy(flag, testWord, sizeof flag);  // one word tells both: read it once
+  } else {
+    uint64_t flagAddress = stackPointer + static_cast<uint64_t>(frames.interruptFlagOffset);
+    status = ReadFrameWord(bc, flagAddress, frames.interruptFlagSize, flag);
+    if (status != kTxOk) return status;
+  }
   int kind = TxFrameFlagIsInterrupt(flag, frames.interruptFlagSize) ? kInterruptFrame : kSolicitedFrame;
   int64_t size = TxFrameSize(frames, kind);
   uint64_t frameAddress = stackPointer - static_cast<uint64_t>(TxFrameOffset(frames, kind));
@@ -151,6 +194,7 @@ int LoadFrame(BridgeContext* bc, ThreadxTargetState* target, const RegisterLayou
           kTxOk)
     return kTxFailed;
   target->frameKind = static_cast<uint8_t>(kind);
+  target->frameFloatingPoint = floatingPoint;
   // This read answers from the frame either way; it is kept for the next
   // read unless the host dropped the cache meanwhile.
   if (target->frameEpoch == epoch) {
@@ -160,19 +204,27 @@ int LoadFrame(BridgeContext* bc, ThreadxTargetState* target, const RegisterLayou
   return kTxOk;
 }
 
-int ReadSaved(BridgeContext* bc, ThreadxTargetState* target, const ReadPlan& plan, uint64_t thread, int32_t reg,
+int ReadSaved(BridgeContext* bc, ThreadxTargetState* target, const ThreadPlan& plan, uint64_t thread, int32_t reg,
               uint64_t* value) {
-  const RegisterSlot& slot = plan.slot;
-  if (!plan.hasSlot || (slot.solicitedSize == kSlotLive && slot.interruptSize == kSlotLive))
+  if (AlwaysLive(plan.plain) && (!FrameChoosesLayout(plan) || AlwaysLive(plan.floatingPoint)))
     return ReadLive(bc, target, reg, value);
   uint64_t stackPointer = 0;
   if (StackPointerOf(bc, target, thread, &stackPointer) != kTxOk) return kTxFailed;
-  int status = LoadFrame(bc, target, plan.frames, thread, stackPointer);
+  int status = LoadFrame(bc, target, plan, thread, stackPointer);
   if (status != kTxOk) return status;
+  const ReadPlan& chosen =
+      FrameChoosesLayout(plan) && target->frameFloatingPoint ? plan.floatingPoint : plan.plain;
+  if (!chosen.hasSlot) return ReadLive(bc, target, reg, value);
   int kind = target->frameKind;
-  FrameView frame{target->frame, TxFrameOffset(plan.frames, kind), TxFrameSize(plan.frames, kind), stackPointer,
-                  bc->settings.bigEndianTarget, bc->settings.cpumajor};
-  SlotRead read = TxFrameDecode(frame, TxSlotPlace(slot, kind), reg);
+  bool bigEndian = bc->settings.bigEndianTarget;
+  FrameView frame{target->frame,
+                  TxFrameOffset(chosen.frames, kind),
+                  TxFrameSize(chosen.frames, kind),
+                  stackPointer,
+                  bigEndian,
+                  bc->settings.cpumajor,
+                  TxFrameStackPad(chosen.frames, kind, target->frame, bigEndian)};
+  SlotRead read = TxFrameDecode(frame, TxSlotPlace(chosen.slot, kind), reg);
   if (read.kind == SlotReadKind::kLive) return ReadLive(bc, target, reg, value);
   if (read.kind == SlotReadKind::kFailed) return kTxFailed;
   *value = static_cast<uint32_t>(read.value);
@@ -203,7 +255,16 @@ int ReadRegister(BridgeContext* bc, ThreadxTargetState* target, uint64_t thread,
   const RegisterLayout* layout = floatingPoint ? target->fpLayout : target->intLayout;
   if (!layout) return kTxFailed;  // the CPU changed while the host was asked
   *value = 0;
-  return ReadSaved(bc, target, PlanRead(*layout, reg), thread, reg, value);
+  ThreadPlan plan{PlanRead(*layout, reg), {}, {}};
+  // With a frame word test the frame itself chooses, once the thread field
+  // (when the entry names one) has allowed floating point.
+  bool fieldAllows = !target->fpFlag || floatingPoint;
+  if (target->fpFrameTest.size != 0 && target->fpLayout && target->intLayout && fieldAllows) {
+    plan.plain = PlanRead(*target->intLayout, reg);
+    plan.floatingPoint = PlanRead(*target->fpLayout, reg);
+    plan.fpFrameTest = target->fpFrameTest;
+  }
+  return ReadSaved(bc, target, plan, thread, reg, value);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ struct ThreadxTargetState {
   RegisterLayout* fpLayout;
   bool ownsFpLayout;
   const char* fpFlag;  // borrowed from the layout database
+  FrameWordTest fpFrameTest;  // size 0: the frame does not choose the layout
 
   // Kernel build options.
   bool buildOptionsSettled;
@@ -38,6 +39,7 @@ struct ThreadxTargetState {
   // Frame cache: the saved frame of the last suspended thread read.
   uint8_t frame[kFrameBufferSize];
   uint8_t frameKind;  // 0 solicited, 1 interrupt
+  bool frameFloatingPoint;  // the frame follows fpLayout (as fpFrameTest said)
   bool frameValid;
   uint64_t frameThread;
   uint32_t frameStackPointerLow;

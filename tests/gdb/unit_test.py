@@ -362,6 +362,28 @@ class Tables(unittest.TestCase):
             with self.assertRaises(ValueError):
                 arch.parse_cpu_type(bad)
 
+    def test_each_cortex_m_architecture_has_its_minor(self):
+        # GDB's names, the Cortex-M0's "armv6s-m" and the Cortex-M3's "armv7" among them.
+        for name, minor in (("armv6-m", 40), ("armv6s-m", 40), ("armv7", 41), ("armv7-m", 41), ("armv7e-m", 42),
+                            ("armv8-m.main", 43), ("armv8-m.base", 44)):
+            self.assertEqual(arch.cpu_for_architecture(name)[:2], (arch.CPU_MAJOR_ARM_M, minor), name)
+            # A target description with floating-point registers adds them,
+            # and leaves the CPU type as it is.
+            major, fp_minor, regs = arch.cpu_for_architecture(name, has_fpu=True)
+            self.assertEqual((fp_minor, regs.name), (minor, "arm-m-fp"), name)
+        self.assertEqual(arch.cpu_for_architecture("i386:x86-64", has_fpu=True)[2].name, "x86-64")
+
+    def test_floating_point_registers_follow_the_integer_ones(self):
+        regs = arch.REGISTER_MAPS["arm-m-fp"]
+        self.assertEqual([regs.part(n).name for n in (0, 16, 17, 48, 49)], ["r0", "xpsr", "s0", "s31", "fpscr"])
+        self.assertIsNone(regs.part(50))
+        self.assertIsNone(arch.REGISTER_MAPS["arm-m"].part(17))
+        self.assertEqual(regs.format("s16", 32, 0x42e80000), "0x42e80000 (116)")
+        self.assertEqual(regs.format("s1", 32, 0xbfc00000), "0xbfc00000 (-1.5)")
+        self.assertEqual(regs.format("s2", 32, 0x3dcccccd), "0x3dcccccd (0.100000001)")
+        self.assertEqual(regs.format("fpscr", 32, 0x10), "0x00000010")
+        self.assertEqual(arch.REGISTER_MAPS["x86-64"].format("rip", 64, 0x401010), "0x0000000000401010")
+
 
 TARGET = {"majorCpuType": 77, "minorCpuType": 0, "bigEndianTarget": 0, "bigEndianHost": 0, "coreCount": 1}
 

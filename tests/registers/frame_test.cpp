@@ -1,5 +1,5 @@
 // Frame decoding: size codes, byte orders, the status-word PC rule, the
-// interrupt flag and the layout checks.
+// interrupt flag, frame word tests, the stack pad and the layout checks.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,7 +15,8 @@ class FrameDecode : public testing::Test {
     for (size_t i = 0; i < bytes.size(); i++) bytes[i] = static_cast<uint8_t>(0x10 + i);
   }
   SlotRead Decode(int64_t offset, int64_t size, int32_t regnum = 5) {
-    FrameView view{bytes.data(), frameOffset, static_cast<int64_t>(bytes.size()), stackPointer, bigEndian, cpumajor};
+    FrameView view{bytes.data(), frameOffset, static_cast<int64_t>(bytes.size()), stackPointer, bigEndian, cpumajor,
+                   stackPad};
     return TxFrameDecode(view, {offset, size}, regnum);
   }
   uint64_t Value(int64_t offset, int64_t size, int32_t regnum = 5) {
@@ -29,6 +30,7 @@ class FrameDecode : public testing::Test {
   uint64_t stackPointer = 0x20001000;
   bool bigEndian = false;
   int16_t cpumajor = 16;
+  int64_t stackPad = 0;
 };
 
 TEST_F(FrameDecode, ByteSizesInBothByteOrders) {
@@ -56,6 +58,13 @@ TEST_F(FrameDecode, CodesWithoutFrameBytes) {
   EXPECT_EQ(Value(0, 0x2000 + 64 + 3), 0x20001000u >> 3);  // only the low 6 bits shift
   stackPointer = 0x1234567800000000ull;
   EXPECT_EQ(Value(16, 0x2000), 0x1234567800000010ull);  // the stack pointer stays whole
+}
+
+TEST_F(FrameDecode, StackPadMovesOnlyTheStackPointerAboveTheFrame) {
+  stackPad = 4;
+  EXPECT_EQ(Value(68, 0x2000), 0x20001000u + 68 + 4);
+  EXPECT_EQ(Value(68, 0x2002), (0x20001000u + 68 + 4) >> 2);
+  EXPECT_EQ(Value(4, 4), 0x17161514u);
 }
 
 TEST_F(FrameDecode, UnknownCodesAndBytesOutsideTheFrameFail) {
@@ -96,6 +105,42 @@ TEST(FrameAssemble, UpToEightBytes) {
   EXPECT_EQ(TxFrameAssemble(b, 0, false), 0u);
 }
 
+TEST(FrameWordTest, MaskAndValueInTheTargetByteOrder) {
+  const uint8_t extended[8] = {0xed, 0xff, 0xff, 0xff, 0, 0, 0, 0x80};  // EXC_RETURN 0xffffffed
+  const uint8_t integer[4] = {0xfd, 0xff, 0xff, 0xff};                   // 0xfffffffd
+  const FrameWordTest bit4Clear{0, 4, 0x10, 0};
+  EXPECT_TRUE(TxFrameWordTestHolds(bit4Clear, extended, false));
+  EXPECT_FALSE(TxFrameWordTestHolds(bit4Clear, integer, false));
+  EXPECT_FALSE(TxFrameWordTestHolds(bit4Clear, extended, true));  // 0xedffffff
+  // The word's own size: 2 bytes see 0xffed, 8 bytes see the top bit.
+  EXPECT_TRUE(TxFrameWordTestHolds({0, 2, 0xffff, 0xffed}, extended, false));
+  EXPECT_TRUE(TxFrameWordTestHolds({0, 8, 0x8000000000000010ull, 0x8000000000000000ull}, extended, false));
+  EXPECT_FALSE(TxFrameWordTestHolds({0, 4, 0x80000010, 0x80000000}, extended, true));
+  for (int64_t size : {1, 2, 4, 8}) EXPECT_TRUE(TxFrameWordSizeValid(size));
+  for (int64_t size : {0, 3, 5, 16, -4}) EXPECT_FALSE(TxFrameWordSizeValid(size));
+}
+
+TEST(FrameStackPad, AddedWhenTheStatusWordSaysSo) {
+  // xPSR at 64 from the stack pointer: bit 9 set means a 4-byte pad above
+  // the frame. The interrupt frame is read from 4 below the stack pointer.
+  RegisterLayout layout{0, 4, 68, 72, 0, 4, 0, nullptr};
+  layout.stackPadTest = {64, 4, 0x200, 0x200};
+  layout.stackPadBytes = 4;
+  std::vector<uint8_t> frame(72);
+  auto pad = [&](int kind, bool bigEndian = false) {
+    return TxFrameStackPad(layout, kind, frame.data(), bigEndian);
+  };
+  EXPECT_EQ(pad(kSolicitedFrame), 0);
+  frame[65] = 0x02;  // 0x00000200 at index 64
+  EXPECT_EQ(pad(kSolicitedFrame), 4);
+  EXPECT_EQ(pad(kSolicitedFrame, true), 0);  // 0x00020000
+  EXPECT_EQ(pad(kInterruptFrame), 0);        // its word lies at index 68
+  frame[69] = 0x02;
+  EXPECT_EQ(pad(kInterruptFrame), 4);
+  layout.stackPadTest.size = 0;  // no test: no pad
+  EXPECT_EQ(pad(kSolicitedFrame), 0);
+}
+
 class LayoutCheck : public testing::Test {
  protected:
   bool Check() {
@@ -129,6 +174,20 @@ TEST_F(LayoutCheck, RejectsWhatWouldReadOutOfBounds) {
   EXPECT_FALSE(Check());
   layout.interruptFlagSize = 4;
   layout.solicitedFrameSize = -1;
+  EXPECT_FALSE(Check());
+}
+
+TEST_F(LayoutCheck, StackPadWordMustLieInBothFrames) {
+  layout.stackPadTest = {80, 4, 0x200, 0x200};
+  layout.stackPadBytes = 4;
+  EXPECT_TRUE(Check()) << why;
+  layout.stackPadTest.offset = 82;  // 82 + 4 > 84, the solicited frame's end
+  EXPECT_FALSE(Check());
+  EXPECT_NE(why.find("stack pad"), std::string::npos) << why;
+  layout.stackPadTest.offset = -4;
+  EXPECT_FALSE(Check());
+  layout.stackPadTest.offset = 0;
+  layout.stackPadTest.size = 3;
   EXPECT_FALSE(Check());
 }
 

@@ -2,7 +2,9 @@
 // falling back to the built-in table, and entries that must be refused.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "os_aware/threadx/tx_builtin_layouts.h"
 #include "os_aware/threadx/tx_frame.h"
@@ -75,6 +77,10 @@ TEST_F(LayoutBuild, SlotsComeSortedWithTheirFrames) {
   EXPECT_EQ(layout->slots[2].regnum, 15);
   EXPECT_EQ(layout->slots[2].solicitedOffset, 36);
   EXPECT_EQ(choice.fpLayout, nullptr);
+  // Without the newer blocks: no frame word test, no stack pad.
+  EXPECT_EQ(choice.fpFrameTest.size, 0);
+  EXPECT_EQ(layout->stackPadTest.size, 0);
+  EXPECT_EQ(layout->stackPadBytes, 0);
   EXPECT_TRUE(messages.all().empty());
 }
 
@@ -160,6 +166,55 @@ TEST_F(LayoutBuild, FloatingPointLayoutNeedsFlagAndTable) {
   EXPECT_EQ(choice.fpLayout->slots[0].regnum, 64);
 }
 
+// Blocks of an entry whose frame word tells floating-point frames apart, as
+// on Cortex-M: EXC_RETURN bit 4 clear, with the stacked status word's bit 9
+// telling an alignment pad in either frame.
+const char kFpFrameBlocks[] =
+    "        stack_pad { offset = 32 size = 4 mask = 0x200 value = 0x200 bytes = 4 }\n"
+    "        fp_frame_flag { offset = 0 size = 4 mask = 0x10 value = 0 }\n"
+    "        regtbl_fp = \"regs_fp\"\n"
+    "        interrupt_flag_fp { offset = 0 size = 4 }\n"
+    "        register_save_format_fp { solicited { size = 104 offset = 0 } interrupt { size = 200 offset = 0 } }\n"
+    "        stack_pad_fp { offset = 96 size = 4 mask = 0x200 value = 0x200 bytes = 4 }\n";
+const char kFpTable[] =
+    "regs_fp { s0 { regnum = 64 solicited { regsize = 4 offset = 100 } interrupt { regsize = 4 offset = 196 } } }\n";
+
+TEST_F(LayoutBuild, FrameWordChoosesTheFloatingPointLayout) {
+  Load(Entry("cpu", kFpFrameBlocks), std::string(kRegs) + kFpTable);
+  const RegisterLayout* layout = Select(1);
+  ASSERT_TRUE(Built()) << (messages.texts().empty() ? "" : messages.texts()[0]);
+  ASSERT_NE(choice.fpLayout, nullptr);
+  EXPECT_EQ(choice.fpFlag, nullptr);
+  EXPECT_EQ(choice.fpFrameTest.offset, 0);
+  EXPECT_EQ(choice.fpFrameTest.size, 4);
+  EXPECT_EQ(choice.fpFrameTest.mask, 0x10u);
+  EXPECT_EQ(choice.fpFrameTest.value, 0u);
+  EXPECT_EQ(layout->stackPadTest.offset, 32);
+  EXPECT_EQ(layout->stackPadTest.mask, 0x200u);
+  EXPECT_EQ(layout->stackPadBytes, 4);
+  EXPECT_EQ(choice.fpLayout->stackPadTest.offset, 96);
+  EXPECT_EQ(choice.fpLayout->interruptFrameSize, 200);
+  EXPECT_TRUE(messages.all().empty());
+}
+
+TEST_F(LayoutBuild, WideMasksKeepTheirHighBits) {
+  // A 32-bit mask written in hex keeps its high bit; an 8-byte word tests 64.
+  for (const char* test : {"size = 4 mask = 0xFFFFFFF0 value = 0xFFFFFFE0",
+                           "size = 8 mask = 0x1FFFFFFF0 value = 0x100000000"}) {
+    std::string blocks = kFpFrameBlocks;
+    std::string from = "size = 4 mask = 0x10 value = 0";
+    blocks.replace(blocks.find(from), from.size(), test);
+    attr_database_destroy(&db);
+    SetUp();
+    Load(Entry("cpu", blocks), std::string(kRegs) + kFpTable);
+    Select(1);
+    ASSERT_NE(choice.fpLayout, nullptr) << test;
+    bool wide = choice.fpFrameTest.size == 8;
+    EXPECT_EQ(choice.fpFrameTest.mask, wide ? 0x1fffffff0ull : 0xfffffff0ull);
+    EXPECT_EQ(choice.fpFrameTest.value, wide ? 0x100000000ull : 0xffffffe0ull);
+  }
+}
+
 TEST_F(LayoutBuild, GrowsPastManyRegisters) {
   std::string table = "regs {\n";
   for (int i = 199; i >= 0; i--)
@@ -204,5 +259,36 @@ INSTANTIATE_TEST_SUITE_P(Faults, RejectedEntry,
                          testing::Values("offset past frame", "frame too large", "no interrupt_flag",
                                          "no register_save_format", "missing offset", "no such table",
                                          "flag too large"));
+
+class RejectedFpEntry : public LayoutBuild, public testing::WithParamInterface<std::pair<const char*, const char*>> {};
+
+// Each variant spoils the frame word test or a stack pad of an entry that
+// tells floating-point frames by their word: the entry gives no layout at
+// all (its floating-point frames would read wrong), and says why.
+TEST_P(RejectedFpEntry, AnswersNoLayoutAndSaysWhy) {
+  auto [from, to] = GetParam();
+  std::string blocks = kFpFrameBlocks;
+  size_t at = blocks.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  blocks.replace(at, strlen(from), to);
+  Load(Entry("cpu", blocks), std::string(kRegs) + kFpTable);
+  EXPECT_EQ(Select(3), nullptr);
+  EXPECT_EQ(choice.fpLayout, nullptr);
+  EXPECT_TRUE(choice.databaseKnowsCpu);
+  bool told = false;
+  for (const std::string& text : messages.texts()) told |= text.find("register layout not used") != std::string::npos;
+  EXPECT_TRUE(told) << (messages.texts().empty() ? "no message" : messages.texts()[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, RejectedFpEntry,
+    testing::Values(std::make_pair("regtbl_fp = \"regs_fp\"", ""),                     // nothing to choose
+                    std::make_pair("size = 4 mask = 0x10", "size = 3 mask = 0x10"),     // no such word
+                    std::make_pair("mask = 0x10 value = 0", "mask = 0x10 value = 0x30"),  // never holds
+                    std::make_pair("size = 4 mask = 0x10", "size = 1 mask = 0x110"),    // wider than the word
+                    std::make_pair("mask = 0x10 value = 0 }", "mask = 0x10 }"),         // value missing
+                    std::make_pair("offset = 96", "offset = 102"),                      // pad word past the frame
+                    std::make_pair("value = 0x200 bytes = 4 }\n        fp_frame",
+                                   "value = 0x200 bytes = 0 }\n        fp_frame")));     // no pad
 
 }  // namespace

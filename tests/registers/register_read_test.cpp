@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "os_aware/interface/vusk_awareness.h"
@@ -83,6 +85,7 @@ class RegisterRead : public testing::Test {
     RegisterRead* self = current_;
     self->reads.push_back(address);
     self->flagsSeen.push_back(inRegisterRead);
+    if (self->onMemoryRead) std::exchange(self->onMemoryRead, nullptr)();
     EXPECT_EQ(space, 4);
     EXPECT_EQ(size, 1);
     if (self->memoryStatus != kTxOk) return self->memoryStatus;
@@ -108,6 +111,7 @@ class RegisterRead : public testing::Test {
   std::vector<uint8_t> flagsSeen;
   std::vector<int32_t> liveReads;
   int memoryStatus = kTxOk;
+  std::function<void()> onMemoryRead;  // runs once, at the next memory read
   static inline RegisterRead* current_ = nullptr;
 };
 
@@ -227,6 +231,117 @@ TEST_F(RegisterRead, BuildOptionsPickTheDatabaseEntry) {
   Rule("tx_thread_fp_enable", 0);
   EXPECT_EQ(Value(kSuspended, 14), 0u);  // the frame kind word's low half
   EXPECT_NE(target->fpLayout, nullptr);
+}
+
+// CPU 16/7 in the database with frames told apart by their first word, as
+// EXC_RETURN tells them on Cortex-M (bit 4 clear: floating point). The
+// integer frame keeps r4 at 4 and a status word at 12 (16 bytes), the
+// floating-point frame s0 at 4, r4 at 8 and the status word at 20 (24
+// bytes); status bit 9 adds a 4-byte pad above either frame.
+constexpr char kFrameWordDatabase[] = R"(
+threadx_vusk_cpu {
+    m {
+        cpumajor = 16
+        cpuminor = 7
+        regtbl = "regs_int"
+        interrupt_flag { offset = 0 size = 4 }
+        register_save_format { solicited { size = 16 offset = 0 } interrupt { size = 16 offset = 0 } }
+        stack_pad { offset = 12 size = 4 mask = 0x200 value = 0x200 bytes = 4 }
+        fp_frame_flag { offset = 0 size = 4 mask = 0x10 value = 0 }
+        regtbl_fp = "regs_fp"
+        interrupt_flag_fp { offset = 0 size = 4 }
+        register_save_format_fp { solicited { size = 24 offset = 0 } interrupt { size = 24 offset = 0 } }
+        stack_pad_fp { offset = 20 size = 4 mask = 0x200 value = 0x200 bytes = 4 }
+    }
+}
+regs_int {
+    r4 { regnum = 4  solicited { regsize = 4 offset = 4 } interrupt { regsize = 4 offset = 4 } }
+    sp { regnum = 13 solicited { regsize = 0x2000 offset = 16 } interrupt { regsize = 0x2000 offset = 16 } }
+    s0 { regnum = 64 solicited { regsize = -1 offset = 0 } interrupt { regsize = -1 offset = 0 } }
+}
+regs_fp {
+    r4 { regnum = 4  solicited { regsize = 4 offset = 8 } interrupt { regsize = 4 offset = 8 } }
+    sp { regnum = 13 solicited { regsize = 0x2000 offset = 24 } interrupt { regsize = 0x2000 offset = 24 } }
+    s0 { regnum = 64 solicited { regsize = 4 offset = 4 } interrupt { regsize = 4 offset = 4 } }
+}
+)";
+
+constexpr uint64_t kFpThread = 0x3000;
+constexpr uint64_t kFpStack = 0x9000;
+constexpr uint32_t kIntegerWord = 0xfffffffd;
+constexpr uint32_t kExtendedWord = 0xffffffed;
+
+class FrameWordRead : public RegisterRead {
+ protected:
+  void SetUp() override {
+    RegisterRead::SetUp();
+    fake.Number("((struct TX_THREAD_STRUCT *)0x3000)->tx_thread_stack_ptr", kFpStack);
+    Frame(kStack, kIntegerWord, {{4, 0x44}, {12, 0x61000200}}, 16);
+    Frame(kFpStack, kExtendedWord, {{4, 0x42c80000}, {8, 0x88}, {20, 0x61000000}}, 24);
+  }
+};
+
+TEST_F(FrameWordRead, EachThreadsFrameChoosesItsLayout) {
+  UserDatabase(kFrameWordDatabase);
+  EXPECT_EQ(Value(kSuspended, 4), 0x44u);
+  EXPECT_EQ(Value(kSuspended, 13), kStack + 16 + 4);  // status bit 9: the pad
+  uint64_t value = 0;
+  // The integer frame holds no s0: no value, and not another thread's from
+  // the CPU either.
+  EXPECT_EQ(Read(kSuspended, 64, &value), kTxFailed);
+  EXPECT_EQ(Value(kSuspended, 2), 0x11110002u);  // in neither table: live
+  EXPECT_EQ(liveReads, (std::vector<int32_t>{2}));
+  EXPECT_EQ(Value(kFpThread, 4), 0x88u);
+  EXPECT_EQ(Value(kFpThread, 64), 0x42c80000u);
+  EXPECT_EQ(Value(kFpThread, 13), kFpStack + 24);
+  // Per thread the word (which is also the frame kind) once, then the frame.
+  EXPECT_EQ(reads, (std::vector<uint64_t>{kStack, kStack, kFpStack, kFpStack}));
+  EXPECT_EQ(inRegisterRead, 0);
+}
+
+TEST_F(FrameWordRead, ThreadFieldAndFrameWordMustBothSayFloatingPoint) {
+  std::string database = kFrameWordDatabase;
+  database.insert(database.find("        fp_frame_flag"), "        fp_flag = \"tx_thread_fp_enable\"\n");
+  UserDatabase(database);
+  Rule("0x3000)->tx_thread_fp_enable", 0);
+  Rule("0x2000)->tx_thread_fp_enable", 1);
+  // The field says no: the integer layout, whatever the word says.
+  EXPECT_EQ(Value(kFpThread, 4), 0x42c80000u);
+  // The field says yes, the word says no: the integer layout.
+  EXPECT_EQ(Value(kSuspended, 4), 0x44u);
+  TxTargetNotify(&fake.bc, target, 0);
+  Rule("0x3000)->tx_thread_fp_enable", 1);
+  EXPECT_EQ(Value(kFpThread, 4), 0x88u);
+}
+
+TEST_F(FrameWordRead, SizeCodeMinusOneFailsWithoutTheFrameTest) {
+  // The same tables chosen by the thread field alone, as older entries do:
+  // the integer table's s0 still has no value.
+  std::string database = kFrameWordDatabase;
+  std::string test = "        fp_frame_flag { offset = 0 size = 4 mask = 0x10 value = 0 }\n";
+  database.replace(database.find(test), test.size(), "        fp_flag = \"tx_thread_fp_enable\"\n");
+  UserDatabase(database);
+  Rule("tx_thread_fp_enable", 0);
+  uint64_t value = 0;
+  EXPECT_EQ(Read(kSuspended, 64, &value), kTxFailed);
+  EXPECT_TRUE(liveReads.empty());
+  EXPECT_EQ(target->fpFrameTest.size, 0);
+}
+
+TEST_F(FrameWordRead, CpuChangeWhileTheWordIsReadFinishesOnWhatTheReadBegan) {
+  UserDatabase(kFrameWordDatabase);
+  EXPECT_EQ(Value(kSuspended, 4), 0x44u);  // layouts chosen
+  TxTargetNotify(&fake.bc, target, 0);
+  // The host changes the CPU (freeing the layouts) while the plugin waits
+  // for the frame word; as inside a host call, the layouts are retired.
+  onMemoryRead = [this] { EXPECT_EQ(TxCmdExecute(&fake.bc, target, "cpumajor 24"), kTxOk); };
+  TxCallBegin();
+  uint64_t value = 0;
+  EXPECT_EQ(Read(kFpThread, 64, &value), kTxOk);
+  TxCallEnd();
+  EXPECT_EQ(value, 0x42c80000u);
+  EXPECT_FALSE(target->frameValid);  // read for the old CPU: not kept
+  EXPECT_EQ(target->intLayout, nullptr);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ import sys
 import gdb
 
 from . import arch, catalogue
-from .gdb_target import GdbDebugger, default_config_dir
+from .gdb_target import GdbDebugger, default_config_dir, has_fp_registers
 from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError, Session
 from .wire import from_wire
 
@@ -121,7 +121,7 @@ class Settings:
                 return "unknown"
 
     def register_map(self):
-        found = arch.cpu_for_architecture(self.architecture())
+        found = arch.cpu_for_architecture(self.architecture(), has_fp_registers())
         return found[2] if found else None
 
     def plugin_argv(self):
@@ -282,8 +282,7 @@ class Extension:
                     value = None
                     break
                 value |= (answer["value"] & 0xFFFFFFFF) << part.shift
-            digits = (width + 3) // 4
-            text = NO_VALUE if value is None else "0x%0*x" % (digits, value & ((1 << width) - 1))
+            text = NO_VALUE if value is None else registers.format(name, width, value)
             gdb.write("%-8s %s\n" % (name, text))
 
     def record(self, argument):

@@ -52,6 +52,28 @@ def _to_int(value):
         return int(value.cast(gdb.lookup_type("unsigned long long")))
 
 
+def _register_bits(value):
+    """A register's contents as an unsigned integer: a floating-point
+    register gives its bits (GDB's /x format prints them), not its number."""
+    if value.type.strip_typedefs().code == gdb.TYPE_CODE_FLT:
+        return int(value.format_string(format="x"), 16)
+    return _to_int(value)
+
+
+def has_fp_registers():
+    """Whether the target description GDB works with has floating-point
+    registers (on ARM the org.gnu.gdb.arm.vfp feature: d0-d15 and fpscr).
+    The target reports them; an ELF built for an FPU may run without one."""
+    try:
+        return any(reg.name == "fpscr" for reg in gdb.selected_inferior().architecture().registers())
+    except (AttributeError, gdb.error, RuntimeError):
+        pass
+    try:   # GDB before 12: a missing register is an empty convenience variable
+        return gdb.parse_and_eval("$fpscr").type.code != gdb.TYPE_CODE_VOID
+    except (gdb.error, RuntimeError):
+        return False
+
+
 def _read_until_fault(address, length):
     inferior = gdb.selected_inferior()
     try:
@@ -179,7 +201,7 @@ class GdbDebugger(Debugger):
             if switch_to is not None:
                 switch_to.switch()
             value = gdb.newest_frame().read_register(name)
-            return _to_int(value) & 0xFFFFFFFFFFFFFFFF
+            return _register_bits(value) & 0xFFFFFFFFFFFFFFFF
         except (gdb.error, RuntimeError, ValueError) as e:
             raise DebuggerError(str(e))
         finally:

@@ -293,11 +293,11 @@ def notify_and_command():
 
 
 def user_directory():
-    # The installed database serves CPU 14/40 (Cortex-M); the user's copy
+    # The installed database serves CPU 14/40 (ARMv6-M); the user's copy
     # names another register block for that entry, which wins.
     write_database("user_cfg/override",
-                   "# Overrides the installed cortex_m entry's register block.\n"
-                   "threadx_vusk_cpu.cortex_m.regtbl = \"regs_cortex_m_user\"\n"
+                   "# Overrides the installed cortex_m_v6m entry's register block.\n"
+                   "threadx_vusk_cpu.cortex_m_v6m.regtbl = \"regs_cortex_m_user\"\n"
                    "regs_cortex_m_user {\n"
                    "    r0 { regnum = 0 solicited { regsize = 4 offset = 4 } interrupt { regsize = 4 offset = 4 } }\n"
                    "}\n")
@@ -344,6 +344,82 @@ def nested_host_calls():
     write("nested_host_calls", requests, rules)
 
 
+def old_format():
+    # A database written before frames could name their floating-point
+    # layout: the Cortex-M entry as it shipped then (under a major of its own,
+    # so that the installed file does not add to it). Every thread follows the
+    # integer layout whatever its EXC_RETURN says, the stack pointer ignores
+    # the xPSR alignment pad, and the register numbers that are floating-point
+    # registers today have no block, so they are read from the CPU.
+    write_database("user_cfg/old_format",
+                   "# A Cortex-M entry in the format without fp_frame_flag.\n"
+                   "threadx_vusk_cpu {\n"
+                   "    old_cortex_m {\n"
+                   "        cpumajor = 64\n"
+                   "        cpuminor = { 40, 41, 42, 43 }\n"
+                   "        regtbl = \"regs_old_cortex_m\"\n"
+                   "        interrupt_flag { offset = 0 size = 4 }\n"
+                   "        register_save_format {\n"
+                   "            solicited { size = 68 offset = 0 }\n"
+                   "            interrupt { size = 68 offset = 0 }\n"
+                   "        }\n"
+                   "    }\n"
+                   "}\n"
+                   "regs_old_cortex_m {\n" +
+                   "".join("    r%d { regnum = %d solicited { regsize = 4 offset = %d } "
+                           "interrupt { regsize = 4 offset = %d } }\n" % (r, r, o, o)
+                           for r, o in [(0, 36), (1, 40), (2, 44), (3, 48)] +
+                           [(r, 4 * (r - 3)) for r in range(4, 12)] + [(12, 52)]) +
+                   "    sp { regnum = 13 solicited { regsize = 0x2000 offset = 68 } "
+                   "interrupt { regsize = 0x2000 offset = 68 } }\n"
+                   "    lr { regnum = 14 solicited { regsize = 4 offset = 56 } interrupt { regsize = 4 offset = 56 } }\n"
+                   "    pc { regnum = 15 solicited { regsize = 4 offset = 60 } interrupt { regsize = 4 offset = 60 } }\n"
+                   "    xpsr { regnum = 16 solicited { regsize = 4 offset = 64 } interrupt { regsize = 4 offset = 64 } }\n"
+                   "}\n")
+    integer, extended = 0x20001000, 0x20001400
+    int_words = {0: 0xfffffffd, 36: 0x30303030, 52: 0x12121212, 56: 0x00004949, 60: 0x0000151a, 64: 0x61000200}
+    int_words.update({4 * (r - 3): 0x40404000 + r for r in range(4, 12)})
+    # An extended frame: s16-s31 lie where the integer frame keeps r4-r11.
+    fp_words = {0: 0xffffffed, 4: 0x42e80000, 32: 0x42f60000, 60: 0x42fe0000, 64: 0x43000000}
+    requests = session(64, 42) + [read(integer, r) for r in (0, 4, 11, 12, 13, 14, 15, 16, 17, 33, 49)]
+    requests += [read(extended, r) for r in (4, 11, 13, 15, 16, 17)] + END
+    rules = settings("user_cfg/old_format") + NO_OPTIONS + RUNNING
+    rules += [stack(integer, 0x20003f00), stack(extended, 0x20005f00)]
+    rules += memory(frame(68, int_words)) + [live(0x11111111), live(0x22222222), live(0x33333333)]
+    rules += memory(frame(68, fp_words)) + [live(0x44444444)]
+    write("old_format", requests, rules)
+
+
+def float_bits(value):
+    return struct.unpack("<I", struct.pack("<f", value))[0]
+
+
+def cortex_m_frames():
+    # The installed database's Cortex-M entries. On ARMv7E-M (14/42) each
+    # frame's EXC_RETURN chooses the integer (68 bytes) or the floating-point
+    # layout (204 bytes), read with one word and one frame per thread; xPSR
+    # bit 9 puts sp 4 higher; a thread without floating-point context has no
+    # s0-s31 or FPSCR (the reads fail), and a register in neither table (50)
+    # is the CPU's. Then the same frame on ARMv6-M (r8-r11 below r4-r7) and
+    # on ARMv8-M baseline, whose frames show no values.
+    integer, extended = 0x20001000, 0x20001400
+    int_words = {0: 0xfffffffd, 36: 0xa0, 52: 0xac, 56: 0x4949, 60: 0x151a, 64: 0x61000200}
+    int_words.update({4 * (r - 3): 0x40 + r for r in range(4, 12)})
+    fp_words = {0: 0xffffffed, 100: 0xa0, 116: 0xac, 120: 0x4949, 124: 0x151a, 128: 0x61000000, 196: 0x10,
+                200: 0xefefefef}
+    fp_words.update({4 + 4 * (i - 16): float_bits(100.0 + i) for i in range(16, 32)})
+    fp_words.update({68 + 4 * (r - 4): 0x40 + r for r in range(4, 12)})
+    fp_words.update({132 + 4 * i: float_bits(100.0 + i) for i in range(16)})
+    requests = session(14, 42) + [read(integer, r) for r in (0, 4, 11, 13, 15, 16, 17, 49, 50)]
+    requests += [read(extended, r) for r in (0, 4, 11, 13, 15, 16, 17, 32, 33, 48, 49)]
+    requests += [req("VuskCmd_Execute", command="cpuminor 40")] + [read(integer, r) for r in (4, 8, 13)]
+    requests += [req("VuskCmd_Execute", command="cpuminor 44"), read(integer, 15)] + END
+    rules = settings() + NO_OPTIONS + RUNNING + [stack(integer, 0x20003f00), stack(extended, 0x20005f00)]
+    rules += memory(frame(68, int_words)) + [live(0x50505050)] + memory(frame(204, fp_words))
+    rules += memory(frame(68, int_words)) * 2
+    write("cortex_m_frames", requests, rules)
+
+
 if __name__ == "__main__":
     solicited_frame()
     interrupt_frame()
@@ -358,3 +434,5 @@ if __name__ == "__main__":
     user_directory()
     smp()
     nested_host_calls()
+    old_format()
+    cortex_m_frames()
