@@ -298,6 +298,32 @@ def registers(check, threads, running, cpu):
     check.same("threadx registers timer_periodic (a timer)", refused.startswith("Registers of"), False)
 
 
+# ---------------------------------------------------------------- code and data pointers
+
+def pointer_formats(check):
+    """/pb and /a as the extension prints them, on a code pointer and on a
+    data pointer with bit 0 set: on 32-bit ARM only the code pointer's
+    Thumb bit is dropped before the symbol is looked up."""
+    from vuskhost import gdb_target, template   # the extension sourced before this file
+
+    target = gdb_target.GdbTemplateTarget()
+    function = int(gdb.parse_and_eval("(unsigned long long)timer_periodic.tx_timer_internal"
+                                      ".tx_timer_internal_timeout_function"))
+    data = int(gdb.parse_and_eval("(unsigned long long)&scenario_stop_tick")) + 1
+    cases = (
+        ("`print/pb timer_periodic.tx_timer_internal.tx_timer_internal_timeout_function + 0`", "timer_expired_fn"),
+        ("`print/a timer_periodic.tx_timer_internal.tx_timer_internal_timeout_function + 0`",
+         "0x%x <timer_expired_fn>" % function),
+        ("`print/a (int *)((char *)&scenario_stop_tick + 1)`", "0x%x <scenario_stop_tick+1>" % data),
+    )
+    for text, want in cases:
+        try:
+            got = template.render(text, target)
+        except template.TemplateError as e:
+            got = "error: %s" % e
+        check.same("template %s" % text, got, want)
+
+
 # ---------------------------------------------------------------- the whole check
 
 def cpu_type(check):
@@ -331,6 +357,7 @@ def main():
             check.same("threadx current", run("threadx current"),
                        "Current thread: %s (0x%x), Executing\n" % (check.task_name(current), current.address))
         registers(check, threads, running, cpu_type(check))
+        pointer_formats(check)
         if record:
             run("threadx record off")
     except Exception:           # the result must say why the check stopped
