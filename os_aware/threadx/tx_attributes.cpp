@@ -5,7 +5,9 @@
 // template goes to the string-evaluate service and the returned text becomes
 // the asked value. The templates are held in one table per kind, indexed by
 // attribute; a few columns are composed at run time (status, stack and the
-// two core columns, which depend on SMP mode and validation mode).
+// two core columns, which depend on SMP mode and validation mode). Texts
+// that show an address have a variant for hosts whose addresses are 8
+// bytes (cpuAddressSize 8); every other host gets the 32-bit texts.
 //
 // Numbers: the text is read as an unsigned number (base 16 after a leading
 // 0x, else base 10, up to the first character that does not fit). Types 10

@@ -147,7 +147,7 @@ def stack_text(thread, pointer):
     return "%s/%d" % (used, thread.stack_end - thread.stack_start + 1)
 
 
-def wait_text(check, thread):
+def wait_text(thread):
     label = WAIT_LABELS.get(thread.state, "N/A")
     if thread.state >= 5 and thread.wait_block:
         return label + " " + (thread.wait_name if thread.wait_name is not None else "0x%x" % thread.wait_block)
@@ -168,7 +168,7 @@ def thread_rows(check, threads, running):
                 status = stack = None
         rows.append((t.name or hex(t.address), [check.table_name(t.name, t.address), "0x%x" % t.address,
                                                  str(t.run_count), status, "%d (%d)" % (t.priority, t.threshold),
-                                                 stack, wait_text(check, t)] + cores, None))
+                                                 stack, wait_text(t)] + cores, None))
     if check.smp:
         check.note("SMP: status and stack of the executing threads, core and mapped core left to issue 16")
     return rows

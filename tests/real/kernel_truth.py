@@ -35,10 +35,6 @@ def _eval(expression):
     return gdb.parse_and_eval(expression)
 
 
-def _int(value):
-    return int(value)
-
-
 def pointer_size():
     return gdb.lookup_type("void").pointer().sizeof
 
@@ -58,27 +54,27 @@ def _c_string(address):
 
 
 def _name(block, field):
-    return _c_string(_int(block[field]))
+    return _c_string(int(block[field]))
 
 
 def walk_created(head_symbol, count_symbol, next_field):
     """The control blocks of one created list, in the kernel's order."""
-    count = _int(_eval(count_symbol))
+    count = int(_eval(count_symbol))
     head = _eval(head_symbol)
     blocks = []
     node = head
     for _ in range(min(count, MAX_WALK)):
-        if _int(node) == 0:
+        if int(node) == 0:
             raise TruthError("%s: null link after %d of %d" % (head_symbol, len(blocks), count))
         blocks.append(node.dereference())
         node = node.dereference()[next_field]
-    if count and _int(node) != _int(head):
+    if count and int(node) != int(head):
         raise TruthError("%s: the list does not close after %d blocks" % (head_symbol, count))
     return blocks
 
 
 def address_of(block):
-    return _int(block.address)
+    return int(block.address)
 
 
 # ---------------------------------------------------------------- threads
@@ -89,15 +85,15 @@ class Thread:
     def __init__(self, block):
         self.address = address_of(block)
         self.name = _name(block, "tx_thread_name")
-        self.run_count = _int(block["tx_thread_run_count"])
-        self.state = _int(block["tx_thread_state"])
-        self.priority = _int(block["tx_thread_priority"])
-        self.threshold = _int(block["tx_thread_preempt_threshold"])
-        self.stack_ptr = _int(block["tx_thread_stack_ptr"])
-        self.stack_start = _int(block["tx_thread_stack_start"])
-        self.stack_end = _int(block["tx_thread_stack_end"])
-        self.stack_size = _int(block["tx_thread_stack_size"])
-        self.wait_block = _int(block["tx_thread_suspend_control_block"])
+        self.run_count = int(block["tx_thread_run_count"])
+        self.state = int(block["tx_thread_state"])
+        self.priority = int(block["tx_thread_priority"])
+        self.threshold = int(block["tx_thread_preempt_threshold"])
+        self.stack_ptr = int(block["tx_thread_stack_ptr"])
+        self.stack_start = int(block["tx_thread_stack_start"])
+        self.stack_end = int(block["tx_thread_stack_end"])
+        self.stack_size = int(block["tx_thread_stack_size"])
+        self.wait_block = int(block["tx_thread_suspend_control_block"])
         self.wait_name = None
         if self.state in WAIT_OBJECT_TYPE and self.wait_block:
             kind = gdb.lookup_type(WAIT_OBJECT_TYPE[self.state]).pointer()
@@ -111,8 +107,8 @@ def current_threads():
     current = _eval("_tx_thread_current_ptr")
     if current.type.strip_typedefs().code == gdb.TYPE_CODE_ARRAY:
         low, high = current.type.strip_typedefs().range()
-        return [_int(current[i]) for i in range(low, high + 1)]
-    return [_int(current)]
+        return [int(current[i]) for i in range(low, high + 1)]
+    return [int(current)]
 
 
 def threads():
@@ -126,12 +122,12 @@ class Timer:
     def __init__(self, block, wheel):
         internal = block["tx_timer_internal"]
         self.address = address_of(block)
-        self.internal_address = _int(internal.address)
+        self.internal_address = int(internal.address)
         self.name = _name(block, "tx_timer_name")
-        self.head = _int(internal["tx_timer_internal_list_head"])
-        self.stored_remaining = _int(internal["tx_timer_internal_remaining_ticks"])
-        self.reload = _int(internal["tx_timer_internal_re_initialize_ticks"])
-        self.function = _int(internal["tx_timer_internal_timeout_function"])
+        self.head = int(internal["tx_timer_internal_list_head"])
+        self.stored_remaining = int(internal["tx_timer_internal_remaining_ticks"])
+        self.reload = int(internal["tx_timer_internal_re_initialize_ticks"])
+        self.function = int(internal["tx_timer_internal_timeout_function"])
         self.remaining = wheel.remaining(self)
 
 
@@ -141,10 +137,10 @@ class TimerWheel:
 
     def __init__(self):
         self.slot = pointer_size()
-        self.start = _int(_eval("_tx_timer_list_start"))
-        self.end = _int(_eval("_tx_timer_list_end"))
-        self.current = _int(_eval("_tx_timer_current_ptr"))
-        self.expired = _int(_eval("_tx_timer_expired_timer_ptr"))
+        self.start = int(_eval("_tx_timer_list_start"))
+        self.end = int(_eval("_tx_timer_list_end"))
+        self.current = int(_eval("_tx_timer_current_ptr"))
+        self.expired = int(_eval("_tx_timer_expired_timer_ptr"))
         self.entries = (self.end - self.start) // self.slot
 
     def remaining(self, timer):
@@ -178,8 +174,8 @@ def timer_facts():
     out = {}
     for i in range(low, high + 1):
         fact = facts[i]
-        out[_int(fact["timer"])] = (_int(fact["active"]), _int(fact["remaining_ticks"]),
-                                    _int(fact["reschedule_ticks"]))
+        out[int(fact["timer"])] = (int(fact["active"]), int(fact["remaining_ticks"]),
+                                    int(fact["reschedule_ticks"]))
     return out
 
 
@@ -192,14 +188,14 @@ class Object:
     def __init__(self, block, prefix, fields):
         self.address = address_of(block)
         self.name = _name(block, prefix + "_name")
-        self.figures = {f: _int(block[prefix + "_" + f]) for f in fields}
-        count = _int(block[prefix + "_suspended_count"])
+        self.figures = {f: int(block[prefix + "_" + f]) for f in fields}
+        count = int(block[prefix + "_suspended_count"])
         self.waiting = []
         node = block[prefix + "_suspension_list"]
         for _ in range(min(count, MAX_WALK)):
-            if _int(node) == 0:
+            if int(node) == 0:
                 raise TruthError("%s at 0x%x: %d waiters counted, the list ends early" % (prefix, self.address, count))
-            self.waiting.append(_int(node))
+            self.waiting.append(int(node))
             node = node.dereference()["tx_thread_suspended_next"]
         self.suspended_count = count
 
@@ -241,6 +237,5 @@ def function_name(address):
         block = block.superblock
     if block is None:
         return "0x%x" % address
-    offset = code - block.function.value().address.cast(gdb.lookup_type("unsigned long long"))
-    offset = int(offset)
+    offset = code - int(block.function.value().address)
     return block.function.name + ("+%d" % offset if offset else "")
