@@ -13,8 +13,10 @@ real_test.py drives it). Environment:
 The expected texts are rendered here from the kernel's values with the
 display rules the tables promise (host/gdb/README.md); the values never
 come from the plugin. Left out, with the reason in "notes":
-- SMP kernels: which threads execute, on which core, their stacks and
-  registers, and `threadx current` (issue 16 makes the cores right);
+- SMP kernels: which threads execute, on which core, the stacks of the
+  ready threads (measured by the current core's stack pointer), the
+  executing threads' registers, and `threadx current` (issue 16 makes the
+  cores right);
 - saved frames the shipped layout does not describe yet: the Cortex-M0
   register order and floating-point frames (issue 14).
 """
@@ -163,14 +165,20 @@ def thread_rows(check, threads, running):
         stack = stack_text(t, live_sp if executing else t.stack_ptr)
         cores = ["N/A", "N/A"]
         if check.smp:
+            # Issue 16: the cores. Which thread a core runs is what the
+            # stack of a ready thread is measured by (the current core's
+            # stack pointer), and what the status of an executing one says.
             cores = [None, None]
             if executing:
-                status = stack = None
+                status = None
+            if executing or t.state == truth.READY:
+                stack = None
         rows.append((t.name or hex(t.address), [check.table_name(t.name, t.address), "0x%x" % t.address,
                                                  str(t.run_count), status, "%d (%d)" % (t.priority, t.threshold),
                                                  stack, wait_text(t)] + cores, None))
     if check.smp:
-        check.note("SMP: status and stack of the executing threads, core and mapped core left to issue 16")
+        check.note("SMP: status of the executing threads, stack of the ready ones, core and mapped core "
+                   "left to issue 16")
     return rows
 
 
