@@ -5,7 +5,9 @@
 // template goes to the string-evaluate service and the returned text becomes
 // the asked value. The templates are held in one table per kind, indexed by
 // attribute; a few columns are composed at run time (status, stack and the
-// two core columns, which depend on SMP mode and validation mode).
+// two core columns, which depend on SMP mode and validation mode). Texts
+// that show an address have a variant for hosts whose addresses are 8
+// bytes (cpuAddressSize 8); every other host gets the 32-bit texts.
 //
 // Numbers: the text is read as an unsigned number (base 16 after a leading
 // 0x, else base 10, up to the first character that does not fit). Types 10
@@ -26,8 +28,8 @@ namespace {
 
 // How a column's text is found.
 enum AttributeForm : uint8_t {
-  kFormPlain,       // the template as it stands
-  kFormName,        // name, with an optional validation-mode variant
+  kFormPlain,       // the template as it stands (its wide variant on 8-byte targets)
+  kFormName,        // name, with optional validation-mode and wide variants
   kFormAddress,     // "0xlocation" in validation mode when a text is asked
   kFormStatus,      // the thread's status by its address
   kFormStack,       // stack use / size; SMP and validation variants
@@ -39,6 +41,10 @@ struct AttributeTemplate {
   AttributeForm form;
   const char* text;
   const char* validationText;  // null: the same text in validation mode
+  // For targets whose addresses are 8 bytes (cpuAddressSize 8): the text
+  // that shows an address whole; null: the same text. Targets that report
+  // 4 bytes or nothing get `text`, which shows 32 bits.
+  const char* wideText;
 };
 
 struct KindAttributes {
@@ -46,62 +52,117 @@ struct KindAttributes {
   int32_t count;
 };
 
-#define TX_NAME(VAR, FIELD)                                                                         \
-  {kFormName, "`if(" VAR "->" FIELD ") {mprintf(\"%s\", " VAR "->" FIELD ")} else {mprintf(\"0x%8.8x\", " VAR \
-   "+0)}`",                                                                                         \
-   "`if(" VAR "->" FIELD ") {mprintf(\"%s\", " VAR "->" FIELD ")} else {print \"0xlocation\"}`"}
+// An object's name, or its address when it has none (0x and eight hex
+// digits; sixteen on 8-byte targets).
+#define TX_NAME_OR(VAR, FIELD, UNNAMED) \
+  "`if(" VAR "->" FIELD ") {mprintf(\"%s\", " VAR "->" FIELD ")} else {" UNNAMED "}`"
+#define TX_UNNAMED_32(VAR) "mprintf(\"0x%8.8x\", " VAR "+0)"
+#define TX_UNNAMED_64(VAR) "mprintf(\"0x%16.16llx\", " VAR "+0)"
+#define TX_NAME(VAR, FIELD)                                                                       \
+  {kFormName, TX_NAME_OR(VAR, FIELD, TX_UNNAMED_32(VAR)), TX_NAME_OR(VAR, FIELD, "print \"0xlocation\""), \
+   TX_NAME_OR(VAR, FIELD, TX_UNNAMED_64(VAR))}
 #define TX_NAME_ONLY(VAR, FIELD) \
-  {kFormName, "`if(" VAR "->" FIELD ") {mprintf(\"%s\", " VAR "->" FIELD ")} else {mprintf(\"0x%8.8x\", " VAR "+0)}`", nullptr}
-#define TX_ADDRESS(VAR) {kFormAddress, "`print/x " VAR "+0`", nullptr}
-#define TX_PLAIN(TEXT) {kFormPlain, TEXT, nullptr}
+  {kFormName, TX_NAME_OR(VAR, FIELD, TX_UNNAMED_32(VAR)), nullptr, TX_NAME_OR(VAR, FIELD, TX_UNNAMED_64(VAR))}
+#define TX_ADDRESS(VAR) {kFormAddress, "`print/x " VAR "+0`", nullptr, nullptr}
+#define TX_PLAIN(TEXT) {kFormPlain, TEXT, nullptr, nullptr}
+#define TX_PLAIN_WIDE(TEXT, WIDE) {kFormPlain, TEXT, nullptr, WIDE}
 
 constexpr const char* kLocationText = "`print \"0xlocation\"`";
 constexpr const char* kNotApplicable = "`{print \"N/A\"}`";
 constexpr const char* kStackValidation = "`print \"stack_use/stack_size\"`";
+
+// Stack use is measured from a stack pointer: the CPU's ($sp) for the
+// executing thread, the one the kernel saved for any other. A pointer
+// outside the thread's stack area shows "N/A", never a figure outside
+// 0..size: $sp is not the thread's in an interrupt handler (Cortex-M
+// handler mode runs on MSP) nor on ports whose threads run on host stacks.
+#define TX_STACK_INSIDE(POINTER)                                                                      \
+  "((" POINTER " >= (char *)$thl_temp->tx_thread_stack_start) && (" POINTER                            \
+  " <= (char *)$thl_temp->tx_thread_stack_end + 1))"
+#define TX_STACK_LIVE                                                                                  \
+  "{if " TX_STACK_INSIDE("(char *)$sp") " {print/d ($thl_temp->tx_thread_stack_end - (char *)$sp + 1)} " \
+  "else {print \"N/A\"}}"
+#define TX_STACK_SAVED                                                                                 \
+  "{if " TX_STACK_INSIDE("(char *)$thl_temp->tx_thread_stack_ptr")                                     \
+  " {print/d $thl_temp->tx_thread_stack_end-$thl_temp->tx_thread_stack_ptr+1} else {print \"N/A\"}}"
+#define TX_STACK_SIZE "`/`print/d $thl_temp->tx_thread_stack_end-$thl_temp->tx_thread_stack_start+1`"
+
 constexpr const char* kStackSingleCore =
-    "`if ($thl_temp == (struct TX_THREAD_STRUCT *)_tx_thread_current_ptr) {print/d ($thl_temp->tx_thread_stack_end "
-    "- (char *)$sp + 1)} else {print/d $thl_temp->tx_thread_stack_end-$thl_temp->tx_thread_stack_ptr+1}`/`print/d "
-    "$thl_temp->tx_thread_stack_end-$thl_temp->tx_thread_stack_start+1`";
+    "`if ($thl_temp == (struct TX_THREAD_STRUCT *)_tx_thread_current_ptr) " TX_STACK_LIVE " else " TX_STACK_SAVED
+    TX_STACK_SIZE;
+// The core expression is only evaluated for a ready thread: a host that
+// cannot evaluate it still shows the stacks of the others.
 constexpr const char* kStackSmpHead =
-    "`if (($thl_temp->tx_thread_state == 0) && ($thl_temp == (struct TX_THREAD_STRUCT *)_tx_thread_current_ptr[";
-constexpr const char* kStackSmpTail =
-    "])) {print/d ($thl_temp->tx_thread_stack_end - (char *)$sp + 1)} else {print/d "
-    "$thl_temp->tx_thread_stack_end-$thl_temp->tx_thread_stack_ptr+1}`/`print/d "
-    "$thl_temp->tx_thread_stack_end-$thl_temp->tx_thread_stack_start+1`";
+    "`if ($thl_temp->tx_thread_state == 0) {if ($thl_temp == (struct TX_THREAD_STRUCT *)_tx_thread_current_ptr[";
+constexpr const char* kStackSmpTail = "]) " TX_STACK_LIVE " else " TX_STACK_SAVED "} else " TX_STACK_SAVED TX_STACK_SIZE;
 constexpr const char* kMappedCoreHead = "`{print/x (unsigned char)$thl_temp->";
 constexpr const char* kMappedCoreTail = "}`";
+
+#undef TX_STACK_SIZE
+#undef TX_STACK_SAVED
+#undef TX_STACK_LIVE
+#undef TX_STACK_INSIDE
+
+// "Suspended on": the wait kind, then the object's name or its address.
+#define TX_WAITS_ON(ADDRESS_TYPE)                                                                               \
+  "`if ($thl_temp->tx_thread_state == 5) {print \"Queue \"} else {if($thl_temp->tx_thread_state == 6) {print "   \
+  "\"Semaphore \"} else {if($thl_temp->tx_thread_state == 7) {print \"Event Flags Group \"} else "              \
+  "{if($thl_temp->tx_thread_state == 8) {print \"Block Pool \"} else {if($thl_temp->tx_thread_state == 9) "     \
+  "{print \"Byte Pool \"} else {if($thl_temp->tx_thread_state == 4) {print \"Sleep \"} else "                   \
+  "{if($thl_temp->tx_thread_state == 3) {print \"Suspend Call \"} else {if($thl_temp->tx_thread_state == 10) "  \
+  "{print \"I/O Driver \"} else {if($thl_temp->tx_thread_state == 11) {print \"File \"} else "                  \
+  "{if($thl_temp->tx_thread_state == 12) {print \"TCP/IP \"} else {if($thl_temp->tx_thread_state == 13) "       \
+  "{print \"Mutex \"} else {print \"N/A\"}}}}}}}}}}}; if (($thl_temp->tx_thread_state >= 5) && "                 \
+  "((" ADDRESS_TYPE ")($thl_temp->tx_thread_suspend_control_block))) {if(((struct TX_MUTEX_STRUCT "             \
+  "*)$thl_temp->tx_thread_suspend_control_block)->tx_mutex_name) { print/a ((struct TX_MUTEX_STRUCT "           \
+  "*)$thl_temp->tx_thread_suspend_control_block)->tx_mutex_name + 0}else {print/x "                             \
+  "((" ADDRESS_TYPE ")$thl_temp->tx_thread_suspend_control_block) + 0}}`"
+
+// Timers. The time left is what the kernel's tx_timer_info_get answers: an
+// active timer hangs in a slot of the timer wheel (_tx_timer_list_start ..
+// _tx_timer_list_end, the current tick's slot _tx_timer_current_ptr) and
+// keeps in remaining_ticks the ticks it was scheduled with, which count
+// beyond the wheel only above its length; a timer being expired now (its
+// head outside the wheel) has 0 left; an inactive one keeps what
+// deactivation left in remaining_ticks. Pointer differences count slots.
+#define TX_TIMER_FIELD(NAME) "$til_temp->tx_timer_internal.tx_timer_internal_" NAME
+#define TX_WHEEL_SLOTS "(_tx_timer_list_end - _tx_timer_list_start)"
+#define TX_BEYOND_WHEEL                                                                                  \
+  "(" TX_TIMER_FIELD("remaining_ticks") " > " TX_WHEEL_SLOTS " ? " TX_TIMER_FIELD("remaining_ticks") " - " \
+  TX_WHEEL_SLOTS " : 0)"
+constexpr const char* kTimerRemaining =
+    "`if (" TX_TIMER_FIELD("list_head") " == 0) {print/d " TX_TIMER_FIELD("remaining_ticks") " + 0} else {if (("
+    TX_TIMER_FIELD("list_head") " >= _tx_timer_list_start) && (" TX_TIMER_FIELD("list_head")
+    " < _tx_timer_list_end)) {if (" TX_TIMER_FIELD("list_head") " >= _tx_timer_current_ptr) {print/d ("
+    TX_TIMER_FIELD("list_head") " - _tx_timer_current_ptr) + 1 + " TX_BEYOND_WHEEL "} else {print/d ("
+    TX_TIMER_FIELD("list_head") " - _tx_timer_list_start) + (_tx_timer_list_end - _tx_timer_current_ptr) + 1 + "
+    TX_BEYOND_WHEEL "}} else {if (_tx_timer_expired_timer_ptr == &$til_temp->tx_timer_internal) {print/d 0} "
+    "else {print/d " TX_BEYOND_WHEEL "}}}`";
+// The reload ticks whether the timer is active or not, as the kernel
+// reports them.
+constexpr const char* kTimerReload = "`print/d " TX_TIMER_FIELD("re_initialize_ticks") " + 0`";
+#undef TX_BEYOND_WHEEL
+#undef TX_WHEEL_SLOTS
+#undef TX_TIMER_FIELD
 
 constexpr AttributeTemplate kThreadAttributes[] = {
     TX_NAME("$thl_temp", "tx_thread_name"),
     TX_ADDRESS("$thl_temp"),
     TX_PLAIN("`print/d $thl_temp->tx_thread_run_count+0`"),
-    {kFormStatus, nullptr, nullptr},
+    {kFormStatus, nullptr, nullptr, nullptr},
     TX_PLAIN("`print/d $thl_temp->tx_thread_priority + 0` (`print/d $thl_temp->tx_thread_preempt_threshold + 0`)"),
-    {kFormStack, kStackSingleCore, kStackValidation},
-    TX_PLAIN(
-        "`if ($thl_temp->tx_thread_state == 5) {print \"Queue \"} else {if($thl_temp->tx_thread_state == 6) {print "
-        "\"Semaphore \"} else {if($thl_temp->tx_thread_state == 7) {print \"Event Flags Group \"} else "
-        "{if($thl_temp->tx_thread_state == 8) {print \"Block Pool \"} else {if($thl_temp->tx_thread_state == 9) "
-        "{print \"Byte Pool \"} else {if($thl_temp->tx_thread_state == 4) {print \"Sleep \"} else "
-        "{if($thl_temp->tx_thread_state == 3) {print \"Suspend Call \"} else {if($thl_temp->tx_thread_state == 10) "
-        "{print \"I/O Driver \"} else {if($thl_temp->tx_thread_state == 11) {print \"File \"} else "
-        "{if($thl_temp->tx_thread_state == 12) {print \"TCP/IP \"} else {if($thl_temp->tx_thread_state == 13) "
-        "{print \"Mutex \"} else {print \"N/A\"}}}}}}}}}}}; if (($thl_temp->tx_thread_state >= 5) && "
-        "((ULONG)($thl_temp->tx_thread_suspend_control_block))) {if(((struct TX_MUTEX_STRUCT "
-        "*)$thl_temp->tx_thread_suspend_control_block)->tx_mutex_name) { print/a ((struct TX_MUTEX_STRUCT "
-        "*)$thl_temp->tx_thread_suspend_control_block)->tx_mutex_name + 0}else {print/x "
-        "((ULONG)$thl_temp->tx_thread_suspend_control_block) + 0}}`"),
-    {kFormCore, kNotApplicable, nullptr},
-    {kFormMappedCore, kNotApplicable, nullptr},
+    {kFormStack, kStackSingleCore, kStackValidation, nullptr},
+    TX_PLAIN_WIDE(TX_WAITS_ON("ULONG"), TX_WAITS_ON("unsigned long long")),
+    {kFormCore, kNotApplicable, nullptr, nullptr},
+    {kFormMappedCore, kNotApplicable, nullptr, nullptr},
 };
+#undef TX_WAITS_ON
 
 constexpr AttributeTemplate kTimerAttributes[] = {
     TX_NAME("$til_temp", "tx_timer_name"),
     TX_ADDRESS("$til_temp"),
-    TX_PLAIN("`if($til_temp->tx_timer_internal.tx_timer_internal_list_head) {print/d "
-             "$til_temp->tx_timer_internal.tx_timer_internal_remaining_ticks + 0} else { print /d 0}`"),
-    TX_PLAIN("`if($til_temp->tx_timer_internal.tx_timer_internal_list_head) {print/d "
-             "$til_temp->tx_timer_internal.tx_timer_internal_re_initialize_ticks + 0} else { print /d 0}`"),
+    TX_PLAIN(kTimerRemaining),
+    TX_PLAIN(kTimerReload),
     TX_PLAIN("`print/pb $til_temp->tx_timer_internal.tx_timer_internal_timeout_function + 0`"),
 };
 
@@ -153,10 +214,14 @@ constexpr AttributeTemplate kMutexAttributes[] = {
     TX_PLAIN("`print/d $ml_temp->tx_mutex_suspended_count + 0`"),
 };
 
+#undef TX_PLAIN_WIDE
 #undef TX_PLAIN
 #undef TX_ADDRESS
 #undef TX_NAME_ONLY
 #undef TX_NAME
+#undef TX_UNNAMED_64
+#undef TX_UNNAMED_32
+#undef TX_NAME_OR
 
 template <size_t N>
 constexpr KindAttributes Rows(const AttributeTemplate (&rows)[N]) {
@@ -202,13 +267,19 @@ const char* Compose(const char** slot, const char* head, const char* middle, con
 
 bool SmpMode(const ThreadxTargetState* target) { return target && target->smpMode; }
 
+// The host said its addresses are 8 bytes; 4 or nothing keeps the 32-bit
+// texts.
+constexpr uint32_t kWideAddressSize = 8;
+bool WideAddresses(const BridgeContext* bc) { return bc->settings.cpuAddressSize == kWideAddressSize; }
+
 // The template of (kind, attribute), or null when there is none.
 const char* PickTemplate(const BridgeContext* bc, const ThreadxTargetState* target, const AttributeTemplate* row,
                          int32_t askedType) {
   bool validation = bc->settings.pliskInValidation;
+  const char* text = WideAddresses(bc) && row->wideText ? row->wideText : row->text;
   switch (row->form) {
     case kFormName:
-      return validation && row->validationText ? row->validationText : row->text;
+      return validation && row->validationText ? row->validationText : text;
     case kFormAddress:
       return validation && askedType == VUSK_TYPE_STRING ? kLocationText : row->text;
     case kFormStack:
@@ -224,7 +295,7 @@ const char* PickTemplate(const BridgeContext* bc, const ThreadxTargetState* targ
     case kFormStatus:
       break;
   }
-  return row->text;
+  return text;
 }
 
 // ---- Text to value ---------------------------------------------------------

@@ -113,9 +113,11 @@ int StartSuspensionList(BridgeContext* bc, const VuskParentRef* parent) {
   int length = snprintf(expression, sizeof expression, kSuspensionLists[parent->parentObjTypeId].startFormat,
                         parent->parentObjId);
   if (length < 0 || static_cast<size_t>(length) >= sizeof expression) return kTxFailed;
-  uint32_t head = 0;
-  if (EvaluateUnsigned(bc, expression, &head) != kTxOk) return kTxFailed;
-  return head == 0 ? kTxEmpty : kTxOk;
+  // The first waiter's whole address: one whose low 32 bits are zero is
+  // still a waiter.
+  VuskValue head = VuskValueOfType(VUSK_TYPE_UINT64);
+  if (bc->services.expressionEval(bc, expression, &head) != kTxOk) return kTxFailed;
+  return head.value.u64 == 0 ? kTxEmpty : kTxOk;
 }
 
 }  // namespace

@@ -15,8 +15,12 @@
 ** a 4-byte kind word (0 solicited, 1 interrupt), 4 spare bytes, then 64-bit
 ** registers. fixture_saved[] keeps what each frame holds, for comparison.
 **
-** x86-64 only; built without PIE so that every address fits in 32 bits,
-** as the plugin formats ids from their low 32 bits.
+** One unnamed semaphore lies above 4 GiB (a section of its own at a fixed
+** address too), with the unnamed thread waiting on it, so that the tables
+** show whole 64-bit addresses. The timers hang in a timer wheel laid out
+** as the kernel's (_tx_timer_list, 32 slots).
+**
+** x86-64 only; built without PIE.
 */
 #include <stddef.h>
 #include <stdint.h>
@@ -205,11 +209,17 @@ struct fixture_memory {
     TX_BLOCK_POOL block_pools[2];
     TX_BYTE_POOL byte_pools[1];
     TX_MUTEX mutexes[2];
-    TX_TIMER_INTERNAL *timer_list[4];
+    /* A list outside the timer wheel, like the one the kernel's timer
+       thread moves expiring timers to (for tests that point a head here). */
+    TX_TIMER_INTERNAL *expired_list[4];
     ULONG64 stacks[THREAD_COUNT][STACK_BYTES / 8];
 };
 
 struct fixture_memory fixture __attribute__((section(".fixture"), aligned(4096)));
+/* Above 4 GiB; the code reaches it through a pointer (a 64-bit relocation
+   in data: the code model's immediates hold 32 bits). */
+TX_SEMAPHORE fixture_high_semaphore __attribute__((section(".fixture_high"), aligned(4096)));
+TX_SEMAPHORE *fixture_high = &fixture_high_semaphore;
 struct fixture_registers fixture_saved[THREAD_COUNT];
 
 /* The kernel's globals. */
@@ -230,6 +240,14 @@ TX_BYTE_POOL *_tx_byte_pool_created_ptr;
 ULONG _tx_byte_pool_created_count;
 TX_MUTEX *_tx_mutex_created_ptr;
 ULONG _tx_mutex_created_count;
+/* The timer wheel: one slot per tick, the current tick's slot, and the
+   timer being expired now. */
+#define TX_TIMER_ENTRIES 32
+TX_TIMER_INTERNAL *_tx_timer_list[TX_TIMER_ENTRIES];
+TX_TIMER_INTERNAL **_tx_timer_list_start = &_tx_timer_list[0];
+TX_TIMER_INTERNAL **_tx_timer_list_end = &_tx_timer_list[TX_TIMER_ENTRIES];
+TX_TIMER_INTERNAL **_tx_timer_current_ptr = &_tx_timer_list[3];
+TX_TIMER_INTERNAL *_tx_timer_expired_timer_ptr;
 
 void timer_tick_expiry(ULONG id) { (void)id; }
 void watchdog_expiry(ULONG id) { (void)id; }
@@ -338,7 +356,7 @@ static void make_threads(void)
     make_thread(T_PRODUCER, "producer", TX_SEMAPHORE_SUSP, 42, 10, 8);
     make_thread(T_CONSUMER, "consumer", TX_QUEUE_SUSP, 37, 12, 12);
     make_thread(T_SLEEPER, "sleeper", TX_SLEEP, 5, 20, 20);
-    make_thread(T_UNNAMED, NULL, TX_READY, 3, 16, 16);
+    make_thread(T_UNNAMED, NULL, TX_SEMAPHORE_SUSP, 3, 16, 16);
     make_thread(T_LOCK, "lock_waiter", TX_MUTEX_SUSP, 9, 6, 6);
     make_thread(T_FLAGS, "flag_waiter", TX_EVENT_FLAG, 11, 7, 7);
     make_thread(T_BLOCK, "block_waiter", TX_BLOCK_MEMORY, 2, 9, 9);
@@ -363,13 +381,16 @@ static void make_timers(void)
         timer->tx_timer_created_next = &fixture.timers[(i + 1) % 3];
         timer->tx_timer_created_previous = &fixture.timers[(i + 2) % 3];
     }
-    /* Active, periodic. */
-    fixture.timers[0].tx_timer_internal = (TX_TIMER_INTERNAL){5, 10, timer_tick_expiry, 0, NULL, NULL,
-                                                              &fixture.timer_list[1]};
-    /* Not active: remaining and reload show 0. */
+    /* Active, periodic, 5 slots ahead of the current one (3): 5 ticks left;
+       remaining_ticks keeps the 10 it was scheduled with. */
+    fixture.timers[0].tx_timer_internal = (TX_TIMER_INTERNAL){10, 10, timer_tick_expiry, 0, NULL, NULL,
+                                                              &_tx_timer_list[7]};
+    /* Deactivated: the kernel reports the 7 ticks it had left. */
     fixture.timers[1].tx_timer_internal = (TX_TIMER_INTERNAL){7, 0, NULL, 0, NULL, NULL, NULL};
+    /* Beyond the wheel: the slot before the current one (32 slots round)
+       plus the 218 ticks above the wheel's length. */
     fixture.timers[2].tx_timer_internal = (TX_TIMER_INTERNAL){250, 250, watchdog_expiry, 0, NULL, NULL,
-                                                              &fixture.timer_list[2]};
+                                                              &_tx_timer_list[2]};
     _tx_timer_created_ptr = &fixture.timers[0];
     _tx_timer_created_count = 3;
 }
@@ -377,22 +398,27 @@ static void make_timers(void)
 static void make_semaphores(void)
 {
     static const int ready_waiters[] = {T_PRODUCER, T_SENSOR};
-    static const char *names[] = {"sem_ready", NULL, "sem_stale"};
-    static const ULONG counts[] = {0, 3, 1};
-    for (int i = 0; i < 3; i++) {
-        TX_SEMAPHORE *s = &fixture.semaphores[i];
+    static const int high_waiters[] = {T_UNNAMED};
+    /* Created order: sem_ready, an unnamed one, the unnamed one above 4 GiB,
+       and a deleted one still on the list (the walk ends before it). */
+    TX_SEMAPHORE *list[] = {&fixture.semaphores[0], &fixture.semaphores[1], fixture_high, &fixture.semaphores[2]};
+    static const char *names[] = {"sem_ready", NULL, NULL, "sem_stale"};
+    static const ULONG counts[] = {0, 3, 0, 1};
+    for (int i = 0; i < 4; i++) {
+        TX_SEMAPHORE *s = list[i];
         s->tx_semaphore_id = TX_SEMAPHORE_ID;
         s->tx_semaphore_name = (CHAR *)names[i];
         s->tx_semaphore_count = counts[i];
-        s->tx_semaphore_created_next = &fixture.semaphores[(i + 1) % 3];
-        s->tx_semaphore_created_previous = &fixture.semaphores[(i + 2) % 3];
+        s->tx_semaphore_created_next = list[(i + 1) % 4];
+        s->tx_semaphore_created_previous = list[(i + 3) % 4];
     }
-    suspend_on(&fixture.semaphores[0], &fixture.semaphores[0].tx_semaphore_suspension_list,
-               &fixture.semaphores[0].tx_semaphore_suspended_count, ready_waiters, 2);
-    /* A deleted semaphore still on the list: the walk ends before it. */
-    fixture.semaphores[2].tx_semaphore_id = TX_CLEAR_ID;
-    _tx_semaphore_created_ptr = &fixture.semaphores[0];
-    _tx_semaphore_created_count = 3;
+    suspend_on(list[0], &list[0]->tx_semaphore_suspension_list, &list[0]->tx_semaphore_suspended_count,
+               ready_waiters, 2);
+    suspend_on(list[2], &list[2]->tx_semaphore_suspension_list, &list[2]->tx_semaphore_suspended_count,
+               high_waiters, 1);
+    list[3]->tx_semaphore_id = TX_CLEAR_ID;
+    _tx_semaphore_created_ptr = list[0];
+    _tx_semaphore_created_count = 4;
 }
 
 static void make_queues(void)

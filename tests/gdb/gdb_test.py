@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """GDB in batch on the fixture target, with the extension and the real plugin.
 
-    gdb_test.py [-v] [Tables|Current|Faults|Record|Registers]
+    gdb_test.py [-v] [Tables|Timers|Current|Faults|Architectures|Record|Registers]
 
-Environment: VUSK_GDB, VUSK_PLUGIN, VUSK_GDB_FIXTURE, VUSK_SOURCE_DIR.
+Environment: VUSK_GDB, VUSK_PLUGIN, VUSK_GDB_FIXTURE, VUSK_SOURCE_DIR,
+VUSK_GDB_MULTIARCH (for Architectures; skipped without).
 VUSK_GDB_UPDATE=1 rewrites the expected tables from the present output
 (review the difference before committing it).
 """
@@ -16,9 +17,12 @@ import sys
 import tempfile
 import unittest
 
+import elf_samples
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.environ.get("VUSK_SOURCE_DIR", os.path.normpath(os.path.join(HERE, "..", "..")))
 GDB = os.environ.get("VUSK_GDB", "gdb")
+MULTIARCH = os.environ.get("VUSK_GDB_MULTIARCH", "")
 PLUGIN = os.environ.get("VUSK_PLUGIN", "")
 FIXTURE = os.environ.get("VUSK_GDB_FIXTURE", "")
 EXPECTED = os.path.join(HERE, "expected")
@@ -92,6 +96,40 @@ class Tables(unittest.TestCase):
         self.assertTrue(sections["frame"].startswith("#1 "), sections["frame"])
 
 
+def timer_cells(text, name):
+    for line in text.splitlines():
+        if line.startswith(name + " "):
+            return line.split()[2:4]
+    return None
+
+
+class Timers(unittest.TestCase):
+    """The time left is the kernel's (tx_timer_info_get) in every case the
+    fixture's wheel can be put in; the fixture starts with a timer in the
+    wheel, one beyond it and one deactivated (expected/timers.txt)."""
+
+    HEAD = "fixture.timers[0].tx_timer_internal.tx_timer_internal_list_head"
+    TICKS = "fixture.timers[0].tx_timer_internal.tx_timer_internal_remaining_ticks"
+
+    def test_remaining_ticks_in_every_place_a_timer_can_be(self):
+        cases = (
+            # (what is set, (remaining, reload) of tm_tick)
+            ("set var %s = &_tx_timer_list[3]" % self.HEAD, ["1", "10"]),           # due at the next tick
+            ("set var %s = &_tx_timer_list[31]" % self.HEAD, ["29", "10"]),         # the wheel's last slot
+            ("set var _tx_timer_current_ptr = &_tx_timer_list[31]", ["1", "10"]),
+            ("set var %s = &_tx_timer_list[0]" % self.HEAD, ["2", "10"]),           # round the end
+            ("set var %s = &fixture.expired_list[0]" % self.HEAD, ["0", "10"]),     # being expired, 10 <= 32
+            ("set var %s = 100" % self.TICKS, ["68", "10"]),                        # ... with ticks beyond the wheel
+            ("set var _tx_timer_expired_timer_ptr = &fixture.timers[0].tx_timer_internal", ["0", "10"]),
+        )
+        steps = []
+        for index, (command, _) in enumerate(cases):
+            steps += [("set %d" % index, command), ("timers %d" % index, "threadx timers")]
+        sections = run_gdb(steps)
+        for index, (command, want) in enumerate(cases):
+            self.assertEqual(timer_cells(sections["timers %d" % index], "tm_tick"), want, command)
+
+
 class Current(unittest.TestCase):
     def test_current_thread(self):
         sections = run_gdb([("current", "threadx current")])
@@ -108,6 +146,13 @@ def wrapper(directory, mode):
 
 
 class Faults(unittest.TestCase):
+    def test_without_a_running_program_nothing_is_listed(self):
+        start = ["source %s" % os.path.join(SOURCE, "host", "gdb", "vusk_gdb.py"), "set threadx plugin %s" % PLUGIN]
+        sections = run_gdb([("threads", "threadx threads"), ("current", "threadx current")], start)
+        for name in ("threads", "current"):
+            self.assertEqual(sections[name], "vusk_threadx: there is no running target; start the program or "
+                                             "connect to the target first\n")
+
     def test_broken_plugins_give_errors_and_the_real_one_takes_over(self):
         with tempfile.TemporaryDirectory() as directory:
             steps = [("missing", "threadx threads")]
@@ -131,6 +176,28 @@ class Faults(unittest.TestCase):
         self.assertEqual(sections["function"], "vusk_threadx: no thread named timer_tick_expiry\n")
         self.assertIn("threadx cpu-type", sections["bad cpu"])
         self.assertIn("77 0", sections["cpu"])
+
+
+class Architectures(unittest.TestCase):
+    """32-bit ARM programs that GDB names alike ("armv7"): only an M-profile
+    one gets the Cortex-M type."""
+
+    def test_the_profile_decides_the_cpu_type(self):
+        if not MULTIARCH:
+            self.skipTest("gdb-multiarch is not installed")
+        want = {"A": "auto (78 0: ARM, not M profile)", "R": "auto (78 0: ARM, not M profile)",
+                "M": "auto (14 41: ARMv7-M)"}
+        with tempfile.TemporaryDirectory() as directory:
+            for profile, shown in want.items():
+                path = os.path.join(directory, profile + ".elf")
+                with open(path, "wb") as f:
+                    f.write(elf_samples.arm_elf(profile))
+                done = subprocess.run([MULTIARCH, "-nx", "-batch", "-ex", "show architecture",
+                                       "-ex", "source " + os.path.join(SOURCE, "host", "gdb", "vusk_gdb.py"),
+                                       "-ex", "show threadx cpu-type", path],
+                                      capture_output=True, text=True, timeout=GDB_SECONDS, stdin=subprocess.DEVNULL)
+                self.assertEqual(done.stdout, 'The target architecture is set to "auto" (currently "armv7").\n'
+                                              + shown + "\n", profile)
 
 
 def play_back(test, record):

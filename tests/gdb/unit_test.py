@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "host", "gdb"))
 from vuskhost import arch, catalogue, services, template, wire  # noqa: E402
 from vuskhost.session import PluginError, Session  # noqa: E402
 from vuskhost.template import Scalar, TemplateError  # noqa: E402
+from elf_samples import arm_elf  # noqa: E402
 
 PLUGIN = os.environ.get("VUSK_PLUGIN", "")
 FAKE_PLUGIN = os.path.join(HERE, "fake_plugin.py")
@@ -353,9 +354,6 @@ class Tables(unittest.TestCase):
                          [("rax", 0), ("rax", 32), ("rsp", 32), ("eflags", 0)])
         self.assertIsNone(regs.part(35))
         self.assertEqual(arch.REGISTER_MAPS["arm-m"].part(13).name, "sp")
-        self.assertEqual(arch.cpu_for_architecture("i386:x86-64")[:2], (arch.CPU_MAJOR_X86_64, 0))
-        self.assertEqual(arch.cpu_for_architecture("armv7e-m")[2].name, "arm-m")
-        self.assertIsNone(arch.cpu_for_architecture("mips"))
         self.assertEqual(arch.parse_cpu_type("77 0x1"), (77, 1))
         self.assertIsNone(arch.parse_cpu_type(" auto "))
         for bad in ("0", "x", "1 2 3", "70000"):
@@ -366,12 +364,14 @@ class Tables(unittest.TestCase):
         # GDB's names, the Cortex-M0's "armv6s-m" and the Cortex-M3's "armv7" among them.
         for name, minor in (("armv6-m", 40), ("armv6s-m", 40), ("armv7", 41), ("armv7-m", 41), ("armv7e-m", 42),
                             ("armv8-m.main", 43), ("armv8-m.base", 44)):
-            self.assertEqual(arch.cpu_for_architecture(name)[:2], (arch.CPU_MAJOR_ARM_M, minor), name)
+            plain = arch.cpu_for_architecture(name, m_profile=True)
+            self.assertEqual((plain.major, plain.minor, plain.registers.name), (arch.CPU_MAJOR_ARM_M, minor, "arm-m"),
+                             name)
             # A target description with floating-point registers adds them,
             # and leaves the CPU type as it is.
-            major, fp_minor, regs = arch.cpu_for_architecture(name, has_fpu=True)
-            self.assertEqual((fp_minor, regs.name), (minor, "arm-m-fp"), name)
-        self.assertEqual(arch.cpu_for_architecture("i386:x86-64", has_fpu=True)[2].name, "x86-64")
+            fp = arch.cpu_for_architecture(name, m_profile=True, has_fpu=True)
+            self.assertEqual((fp.minor, fp.registers.name), (minor, "arm-m-fp"), name)
+        self.assertEqual(arch.cpu_for_architecture("i386:x86-64", has_fpu=True).registers.name, "x86-64")
 
     def test_floating_point_registers_follow_the_integer_ones(self):
         regs = arch.REGISTER_MAPS["arm-m-fp"]
@@ -383,6 +383,51 @@ class Tables(unittest.TestCase):
         self.assertEqual(regs.format("s2", 32, 0x3dcccccd), "0x3dcccccd (0.100000001)")
         self.assertEqual(regs.format("fpscr", 32, 0x10), "0x00000010")
         self.assertEqual(arch.REGISTER_MAPS["x86-64"].format("rip", 64, 0x401010), "0x0000000000401010")
+
+
+class Architectures(unittest.TestCase):
+    def choice(self, name, m_profile=False):
+        found = arch.cpu_for_architecture(name, m_profile)
+        return (found.major, found.minor, found.registers.name, found.label) if found else None
+
+    def test_only_the_m_profile_is_cortex_m(self):
+        self.assertEqual(self.choice("i386:x86-64"), (77, 0, "x86-64", "x86-64"))
+        self.assertEqual(self.choice("aarch64"), (50, 0, "aarch64", "AArch64"))
+        self.assertEqual(self.choice("armv7e-m", True), (14, 42, "arm-m", "ARMv7E-M"))
+        self.assertEqual(self.choice("armv7", True), (14, 41, "arm-m", "ARMv7-M"))
+        self.assertEqual(self.choice("armv6s-m", True), (14, 40, "arm-m", "ARMv6-M"))
+        self.assertEqual(self.choice("armv8-m.main", True), (14, 43, "arm-m", "ARMv8-M mainline"))
+        self.assertEqual(self.choice("armv8-m.base", True), (14, 44, "arm-m", "ARMv8-M baseline"))
+        for a_or_r in ("armv7", "armv7-a", "armv8-a", "armv5te", "arm"):
+            self.assertEqual(self.choice(a_or_r), (arch.CPU_MAJOR_ARM_A_R, 0, "arm-a-r", "ARM, not M profile"))
+        self.assertEqual(arch.REGISTER_MAPS["arm-a-r"].part(16).name, "cpsr")
+        self.assertIsNone(self.choice("mips"))
+
+    def test_names_that_say_m_profile_by_themselves(self):
+        for name in ("armv6-m", "armv6s-m", "armv7-m", "armv7e-m", "armv8-m.base", "armv8-m.main", "armv8.1-m.main"):
+            self.assertTrue(arch.is_m_profile_name(name), name)
+        for name in ("armv7", "armv7-a", "armv7-r", "arm", "aarch64", "i386:x86-64", "armv8-a"):
+            self.assertFalse(arch.is_m_profile_name(name), name)
+
+    def test_profile_from_the_elf_build_attributes(self):
+        with tempfile.TemporaryDirectory() as directory:
+            def profile(data):
+                path = os.path.join(directory, "a.elf")
+                with open(path, "wb") as f:
+                    f.write(data)
+                return arch.elf_arm_profile(path)
+
+            self.assertEqual(profile(arm_elf("M")), "M")
+            self.assertEqual(profile(arm_elf("A")), "A")
+            self.assertEqual(profile(arm_elf("R", big_endian=True)), "R")
+            self.assertIsNone(profile(arm_elf(None)), "no profile attribute")
+            self.assertIsNone(profile(arm_elf("M", machine=3)), "not an ARM file")
+            self.assertIsNone(profile(arm_elf(attributes=b"B\x00")), "unknown format version")
+            whole = arm_elf("M")
+            for cut in (10, 52, 60, 70, len(whole) - 30):
+                self.assertIn(profile(whole[:cut]), (None, "M"), cut)   # cut files never raise
+            self.assertIsNone(profile(b""))
+            self.assertIsNone(arch.elf_arm_profile(os.path.join(directory, "missing.elf")))
 
 
 TARGET = {"majorCpuType": 77, "minorCpuType": 0, "bigEndianTarget": 0, "bigEndianHost": 0, "coreCount": 1}

@@ -102,8 +102,9 @@ class Stop:
     def commands(self):
         common = ["set pagination off", "set confirm off", "set width 0", "set height 0"]
         if self.socket_path is None:
-            return common + ["handle SIGUSR1 nostop noprint pass", "handle SIGUSR2 nostop noprint pass",
-                             "break scenario_stop", "run"]
+            return common + _plain_scheduling() + [
+                "handle SIGUSR1 nostop noprint pass", "handle SIGUSR2 nostop noprint pass",
+                "break scenario_stop", "run"]
         return common + ["target remote " + self.socket_path, "break scenario_stop", "continue"]
 
     def gdb_args(self):
@@ -111,6 +112,19 @@ class Stop:
         for command in self.commands():
             args += ["-ex", command]
         return args
+
+
+def _plain_scheduling():
+    """GDB commands that start a native kernel without the right to real-time
+    scheduling. Run by root, the Linux ports put every thread under
+    SCHED_FIFO, pinned to host CPU 0: on a machine shared with other tests
+    their busy loops then starve everything else on that CPU, and a run that
+    gets stuck spins there until it is killed. Without CAP_SYS_NICE the port
+    falls back to plain scheduling, which leaves the same kernel state at
+    the stop (../shared/targets/README.md)."""
+    if os.geteuid() != 0 or shutil.which("setpriv") is None:
+        return []
+    return ["set exec-wrapper setpriv --bounding-set=-sys_nice --inh-caps=-sys_nice"]
 
 
 _ARM = "qemu-system-arm"

@@ -69,6 +69,9 @@ TEST_F(ThreadxLogic, SuspensionListsNameTheParentByItsWholeAddress) {
   fake.rules.clear();
   fake.Number("tx_mutex_suspension_list", 0);
   EXPECT_EQ(TxObjectListInit(&fake.bc, kObjThread, &parent), kTxEmpty);
+  fake.rules.clear();
+  fake.Number("tx_mutex_suspension_list", 0x100000000ull);
+  EXPECT_EQ(TxObjectListInit(&fake.bc, kObjThread, &parent), kTxOk) << "a first waiter at 4 GiB is no empty list";
 }
 
 TEST_F(ThreadxLogic, RefusedKindsAndParentsAskNothing) {
@@ -163,6 +166,30 @@ TEST_F(ThreadxLogic, ValidationModeHidesAddressesWhereItHasAVariant) {
             "\"0xlocation\"}`");
 }
 
+TEST_F(ThreadxLogic, EightByteTargetsShowAddressesWhole) {
+  struct Case {
+    uint32_t addressSize;
+    const char* unnamed;
+    const char* waitCast;
+  };
+  const Case cases[] = {{0, "mprintf(\"0x%8.8x\", $sl_temp+0)", "((ULONG)$thl_temp->tx_thread_suspend_control_block)"},
+                        {4, "mprintf(\"0x%8.8x\", $sl_temp+0)", "((ULONG)$thl_temp->tx_thread_suspend_control_block)"},
+                        {8, "mprintf(\"0x%16.16llx\", $sl_temp+0)",
+                         "((unsigned long long)$thl_temp->tx_thread_suspend_control_block)"}};
+  for (const Case& c : cases) {
+    fake.bc.settings.cpuAddressSize = c.addressSize;
+    ASSERT_EQ(Attribute(kObjSemaphore, 0, VUSK_TYPE_STRING, "0x1"), kTxOk);
+    EXPECT_NE(fake.Last().find(c.unnamed), std::string::npos) << c.addressSize << ": " << fake.Last();
+    PortFree(value.value.string);
+    ASSERT_EQ(Attribute(kObjThread, 6, VUSK_TYPE_STRING, "Sleep"), kTxOk);
+    EXPECT_NE(fake.Last().find(c.waitCast), std::string::npos) << c.addressSize << ": " << fake.Last();
+    PortFree(value.value.string);
+  }
+  fake.bc.settings.pliskInValidation = true;
+  ASSERT_EQ(Attribute(kObjThread, 0, VUSK_TYPE_STRING, "0xlocation"), kTxOk);
+  EXPECT_NE(fake.Last().find("print \"0xlocation\""), std::string::npos) << "validation mode hides it either way";
+}
+
 TEST_F(ThreadxLogic, SmpColumnsComeFromTheCoreTable) {
   target.smpMode = true;
   target.coreField = "tx_thread_smp_core_mapped";
@@ -175,7 +202,10 @@ TEST_F(ThreadxLogic, SmpColumnsComeFromTheCoreTable) {
   EXPECT_EQ(fake.Last(), std::string("string: ") + target.coreDisplayTemplate);
   PortFree(value.value.string);
   ASSERT_EQ(Attribute(kObjThread, 5, VUSK_TYPE_STRING, "1/2"), kTxOk);
-  EXPECT_NE(fake.Last().find("_tx_thread_current_ptr[$mpidr_el1.Aff0])) {print/d"), std::string::npos);
+  EXPECT_NE(fake.Last().find("`if ($thl_temp->tx_thread_state == 0) {if ($thl_temp == (struct TX_THREAD_STRUCT "
+                             "*)_tx_thread_current_ptr[$mpidr_el1.Aff0]) {if"),
+            std::string::npos)
+      << "the core expression is asked only of a ready thread";
   PortFree(value.value.string);
   target.smpMode = false;
   ASSERT_EQ(Attribute(kObjThread, 7, VUSK_TYPE_STRING, "N/A"), kTxOk);

@@ -20,12 +20,18 @@ import gdb
 
 from . import arch, catalogue
 from .gdb_target import GdbDebugger, default_config_dir, has_fp_registers
+from .services import DebuggerError
 from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError, Session
 from .wire import from_wire
 
 PLUGIN_NAME = "vusk_threadx"
 DEFAULT_TIMEOUT_SECONDS = 10
 NO_VALUE = "<unavailable>"
+NO_TARGET = "vusk_threadx: there is no running target; start the program or connect to the target first"
+NO_LAYOUT = "no register layout for CPU type %d/%d; see host/gdb/README.md, 'Adding a CPU'"
+THREAD_STRUCT = "TX_THREAD_STRUCT"
+THREAD_ID = 0x54485244          # tx_thread_id of a created thread ("THRD")
+EXECUTING = "Executing"
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 _SOURCE_ROOT = os.path.normpath(os.path.join(_HERE, "..", "..", ".."))
@@ -36,12 +42,15 @@ _SOURCE_ROOT = os.path.normpath(os.path.join(_HERE, "..", "..", ".."))
 # A "threadx NAME" setting. on_change() runs after a new value is set: the
 # plugin asks some settings only once, so a change restarts it.
 class _Parameter(gdb.Parameter):
-    def __init__(self, name, kind, default, doc, validate=None, on_change=None):
+    def __init__(self, name, kind, default, doc, validate=None, on_change=None, describe=None):
+        """describe(value): the text `show` gives for a value (default: the
+        value itself)."""
         self.__doc__ = doc
         self.set_doc = "Set the " + doc
         self.show_doc = "Show the " + doc
         self.validate = validate
         self.on_change = on_change
+        self.describe = describe
         self.short_name = name
         super().__init__("threadx " + name, gdb.COMMAND_DATA, kind)
         self.value = default
@@ -61,7 +70,15 @@ class _Parameter(gdb.Parameter):
         return ""
 
     def get_show_string(self, svalue):
-        return svalue if svalue else "(default)"
+        return self.shown()
+
+    def shown(self):
+        value = self.value
+        if self.describe:
+            return self.describe(value)
+        if isinstance(value, bool):
+            return "on" if value else "off"
+        return str(value) if value != "" else "(default)"
 
 
 class _ShowAll(gdb.Command):
@@ -73,16 +90,14 @@ class _ShowAll(gdb.Command):
 
     def invoke(self, argument, from_tty):
         for parameter in self.settings.all():
-            value = parameter.value
-            if isinstance(value, bool):
-                value = "on" if value else "off"
-            gdb.write("threadx %s: %s\n" % (parameter.short_name, value if value != "" else "(default)"))
+            gdb.write("threadx %s: %s\n" % (parameter.short_name, parameter.shown()))
 
 
 class Settings:
     def __init__(self, restart):
         """restart(): called when a setting that the plugin takes at start-up
         changes."""
+        self._m_profile = {}
         gdb.Command("set threadx", gdb.COMMAND_DATA, prefix=True)
         _ShowAll(self)
         self.plugin = _Parameter("plugin", gdb.PARAM_OPTIONAL_FILENAME, "",
@@ -90,7 +105,7 @@ class Settings:
                                  on_change=restart)
         self.cpu_type = _Parameter("cpu-type", gdb.PARAM_STRING, "auto",
                                    "CPU type given to the plugin: \"auto\" (from the architecture) or MAJOR [MINOR].",
-                                   arch.parse_cpu_type, restart)
+                                   arch.parse_cpu_type, restart, self.describe_cpu_type)
         self.config = _Parameter("config-dir", gdb.PARAM_OPTIONAL_FILENAME, "",
                                  "user configuration directory given to the plugin (empty: the per-user default).",
                                  on_change=restart)
@@ -120,9 +135,59 @@ class Settings:
             except (gdb.error, RuntimeError):
                 return "unknown"
 
+    def m_profile(self, name):
+        """Whether a 32-bit ARM target is M profile: by the architecture
+        name, else an xpsr register in the target's description, else the
+        ELF file's build attributes."""
+        if not name.startswith("arm"):
+            return False
+        if arch.is_m_profile_name(name):
+            return True
+        # Asked at every register request: decided once per program and
+        # target (connecting brings the target's description).
+        program = gdb.current_progspace().filename
+        key = (name, program, gdb.selected_thread() is not None)
+        if key not in self._m_profile:
+            self._m_profile[key] = self._m_profile_of_target(program)
+        return self._m_profile[key]
+
+    @staticmethod
+    def _m_profile_of_target(program):
+        try:
+            names = {r.name for r in gdb.selected_inferior().architecture().registers()}
+        except (AttributeError, gdb.error, RuntimeError):
+            names = set()
+        if "xpsr" in names:
+            return True
+        return bool(program) and arch.elf_arm_profile(program) == "M"
+
+    def cpu_choice(self):
+        """The arch.CpuChoice of the present architecture, or None."""
+        name = self.architecture()
+        return arch.cpu_for_architecture(name, self.m_profile(name), has_fp_registers())
+
+    def describe_cpu_type(self, value):
+        if arch.parse_cpu_type(value) is not None:
+            return value
+        choice = self.cpu_choice()
+        if choice is None:
+            return "auto (no CPU type for architecture %s)" % self.architecture()
+        return "auto (%d %d: %s)" % (choice.major, choice.minor, choice.label)
+
     def register_map(self):
-        found = arch.cpu_for_architecture(self.architecture(), has_fp_registers())
-        return found[2] if found else None
+        choice = self.cpu_choice()
+        return choice.registers if choice else None
+
+    def cpu_type_sent(self):
+        """(major, minor) given to the plugin at target set-up."""
+        cpu = arch.parse_cpu_type(self.cpu_type.value)
+        if cpu is None:
+            choice = self.cpu_choice()
+            if choice is None:
+                raise PluginError("vusk_threadx: no CPU type known for architecture %s; "
+                                  "use \"set threadx cpu-type MAJOR MINOR\"" % self.architecture())
+            cpu = (choice.major, choice.minor)
+        return cpu
 
     def plugin_argv(self):
         if self.plugin.value:
@@ -136,20 +201,15 @@ class Settings:
         raise PluginError("vusk_threadx: plugin not found; use \"set threadx plugin PATH\"")
 
     def target_params(self):
-        name = self.architecture()
-        cpu = arch.parse_cpu_type(self.cpu_type.value)
-        if cpu is None:
-            found = arch.cpu_for_architecture(name)
-            if found is None:
-                raise PluginError("vusk_threadx: no CPU type known for architecture %s; "
-                                  "use \"set threadx cpu-type MAJOR MINOR\"" % name)
-            cpu = found[:2]
+        cpu = self.cpu_type_sent()
         endian = gdb.execute("show endian", to_string=True)
         cores = max(1, self.cores.value or 1)
         params = {"majorCpuType": cpu[0], "minorCpuType": cpu[1],
                   "bigEndianTarget": 1 if "big endian" in endian else 0,
                   "bigEndianHost": 1 if sys.byteorder == "big" else 0,
-                  "coreCount": cores}
+                  "coreCount": cores,
+                  # The program's pointer size: 8 makes the plugin show addresses whole.
+                  "cpuAddressSize": gdb.lookup_type("void").pointer().sizeof}
         if cores > 1:
             params["coreIdList"] = list(range(1, cores + 1))
         return params
@@ -184,7 +244,11 @@ class Extension:
         friends in the templates mean the CPU's registers, not those of a
         frame the user went up to; the user's frame is selected again after."""
         thread = gdb.selected_thread()
-        if thread is not None and thread.is_valid() and thread.is_running():
+        if thread is None or not thread.is_valid():
+            # Only the ELF file is there: its kernel variables are the
+            # zeroed data of the file, no kernel state.
+            raise gdb.GdbError(NO_TARGET)
+        if thread.is_running():
             raise gdb.GdbError("vusk_threadx: the target is running; stop it first")
         with _InnermostFrame():
             self._run(action)
@@ -214,7 +278,7 @@ class Extension:
             _KindCommand(extension, kind)
         _SimpleCommand(extension, "current", "The running thread.", extension.show_current)
         _SimpleCommand(extension, "registers", "threadx registers THREAD: a thread's registers "
-                       "(THREAD is a thread name or an expression for its control block).",
+                       "(THREAD is a thread name, its address, or a C expression for a TX_THREAD).",
                        extension.show_registers)
         _RecordCommand(extension)
 
@@ -248,19 +312,18 @@ class Extension:
             self._task_text("VUSK_Client_TaskStatusGet", task)))
 
     def _thread_address(self, argument):
+        """The control block a user names: a thread's name as the threads
+        table shows it, its address, or a C expression for a TX_THREAD (a
+        variable, or a pointer to one)."""
         if not argument:
-            raise PluginError("usage: threadx registers THREAD (a thread name or address)")
+            raise PluginError("usage: threadx registers THREAD (a thread name, address or TX_THREAD expression)")
         for row in catalogue.walk(self.session, catalogue.THREAD_KIND, 1, want_address=True):
             if row.cells[0] == argument and row.address is not None:
                 return row.address
-        try:
-            value = gdb.parse_and_eval(argument)
-            # Only a number or a pointer can be a control block's address.
-            if value.type.strip_typedefs().code in (gdb.TYPE_CODE_PTR, gdb.TYPE_CODE_INT):
-                return int(value.cast(gdb.lookup_type("unsigned long long")))
-        except gdb.error:
-            pass
-        raise PluginError("vusk_threadx: no thread named %s" % argument)
+        address = _thread_expression(argument)
+        if address is None:
+            raise PluginError("vusk_threadx: no thread named %s" % argument)
+        return address
 
     def show_registers(self, argument):
         registers = self.settings.register_map()
@@ -270,20 +333,45 @@ class Extension:
         if not self.session.serves("VUSK_Client_TaskRegisterRead"):
             raise PluginError("vusk_threadx: this plugin does not read thread registers")
         task = self._thread_address(argument.strip())
-        gdb.write("Registers of %s (0x%x), %s:\n" % (
-            self._task_text("VUSK_Client_TaskNameGet", task), task,
-            self._task_text("VUSK_Client_TaskStatusGet", task)))
-        for name, width, parts in registers.registers:
-            value = 0
-            for part in parts:
-                answer = self.session.call("VUSK_Client_TaskRegisterRead", {
-                    "context": CONTEXT_HANDLE, "taskId": task, "register": part.number})
-                if answer.get("return") != 0 or not isinstance(answer.get("value"), int):
-                    value = None
-                    break
-                value |= (answer["value"] & 0xFFFFFFFF) << part.shift
+        status = self._task_text("VUSK_Client_TaskStatusGet", task)
+        gdb.write("Registers of %s (0x%x), %s:\n" % (self._task_text("VUSK_Client_TaskNameGet", task), task,
+                                                     status))
+        # The executing thread's registers are the CPU's: GDB has them
+        # whether or not the plugin knows a frame layout for this CPU.
+        read = self._live_register if status == EXECUTING else lambda parts: self._saved_register(task, parts)
+        values = [(name, width, read(parts)) for name, width, parts in registers.registers]
+        if status != EXECUTING and all(value is None for _, _, value in values):
+            gdb.write(self._why_no_registers(task) + "\n")
+            return
+        for name, width, value in values:
             text = NO_VALUE if value is None else registers.format(name, width, value)
             gdb.write("%-8s %s\n" % (name, text))
+
+    def _saved_register(self, task, parts):
+        value = 0
+        for part in parts:
+            answer = self.session.call("VUSK_Client_TaskRegisterRead", {
+                "context": CONTEXT_HANDLE, "taskId": task, "register": part.number})
+            if answer.get("return") != 0 or not isinstance(answer.get("value"), int):
+                return None
+            value |= (answer["value"] & 0xFFFFFFFF) << part.shift
+        return value
+
+    def _live_register(self, parts):
+        try:
+            return self.session.debugger.read_register(parts[0].name, None)
+        except DebuggerError:
+            return None
+
+    def _why_no_registers(self, task):
+        """One line for a suspended thread none of whose registers could be
+        read: the saved frame cannot be read, or no layout describes it."""
+        try:
+            stack = gdb.parse_and_eval("((struct %s *) 0x%x)->tx_thread_stack_ptr" % (THREAD_STRUCT, task))
+            gdb.selected_inferior().read_memory(int(stack), 4)
+        except (gdb.error, gdb.MemoryError, ValueError, OverflowError):
+            return "cannot read the saved frame of this thread"
+        return NO_LAYOUT % self.settings.cpu_type_sent()
 
     def record(self, argument):
         argument = argument.strip()
@@ -298,6 +386,32 @@ class Extension:
         except PluginError as e:
             raise gdb.GdbError(str(e))
         gdb.write("Recording the plugin conversation to %s (the plugin restarts).\n" % argument)
+
+
+def _thread_expression(text):
+    """The address of the TX_THREAD a C expression names (a TX_THREAD
+    variable, a pointer, or a number whose memory holds a thread), or
+    None."""
+    try:
+        value = gdb.parse_and_eval(text)
+        kind = value.type.strip_typedefs()
+        if kind.code == gdb.TYPE_CODE_STRUCT:
+            if kind.name != THREAD_STRUCT or value.address is None:
+                return None
+            return int(value.address)
+        if kind.code == gdb.TYPE_CODE_PTR:
+            target = kind.target().strip_typedefs()
+            if target.code == gdb.TYPE_CODE_STRUCT and target.name != THREAD_STRUCT:
+                return None
+            address = int(value)
+        elif kind.code == gdb.TYPE_CODE_INT:
+            address = int(value) & 0xFFFFFFFFFFFFFFFF
+        else:
+            return None
+        thread = gdb.parse_and_eval("((struct %s *) 0x%x)->tx_thread_id" % (THREAD_STRUCT, address))
+        return address if int(thread) == THREAD_ID else None
+    except (gdb.error, gdb.MemoryError, ValueError, OverflowError):
+        return None
 
 
 class _InnermostFrame:

@@ -26,7 +26,8 @@ STORAGE_STATIC = 2
 STORAGE_FUNCTION = 3
 
 _IDENTIFIER = re.compile(r"^[A-Za-z_$][\w$]*$")
-_INFO_SYMBOL = re.compile(r"^(\S+)(?: \+ (\d+))? in section")
+_INFO_SYMBOL = re.compile(r"^(\S+)(?: \+ (\d+))? in section (\S+)")
+THUMB_BIT = 1
 _MESSAGE_PREFIX = {1: "warning: ", 2: "error: "}
 
 
@@ -108,6 +109,51 @@ def to_scalar(value):
     return template.Scalar("other", text=str(value))
 
 
+def _is_arm32():
+    """32-bit ARM code, where a function's address carries the Thumb bit."""
+    try:
+        return gdb.selected_inferior().architecture().name().startswith("arm")
+    except (gdb.error, RuntimeError):
+        return False
+
+
+def _function_block(address):
+    """The block of the function that holds address, or None."""
+    try:
+        block = gdb.block_for_pc(address)
+    except (gdb.error, RuntimeError):
+        return None
+    while block is not None and block.function is None:
+        block = block.superblock
+    return block
+
+
+def _info_symbol(address):
+    """(name+offset text, section) of the symbol GDB finds at address."""
+    try:
+        text = gdb.execute("info symbol 0x%x" % address, to_string=True)
+    except gdb.error:
+        return None
+    m = _INFO_SYMBOL.match(text)
+    if not m:
+        return None
+    return m.group(1) + ("+" + m.group(2) if m.group(2) else ""), m.group(3)
+
+
+def code_address(address):
+    """Where the code a code pointer names starts: a Thumb function pointer
+    (32-bit ARM) has bit 0 set, the function starts at the even address.
+    Only when that even address lies in a function is the bit dropped, so
+    an odd data pointer keeps its byte."""
+    if not address & THUMB_BIT or not _is_arm32():
+        return address
+    even = address & ~THUMB_BIT
+    if _function_block(even) is not None:
+        return even
+    found = _info_symbol(even)
+    return even if found and found[1].startswith(".text") else address
+
+
 class GdbTemplateTarget(template.Target):
     def scalar(self, expression):
         try:
@@ -133,27 +179,18 @@ class GdbTemplateTarget(template.Target):
         return bytes(data).decode("utf-8", errors="replace")
 
     def symbol_at(self, address):
-        try:
-            text = gdb.execute("info symbol 0x%x" % address, to_string=True)
-        except gdb.error:
-            return None
-        m = _INFO_SYMBOL.match(text)
-        if not m:
-            return None
-        return m.group(1) + ("+" + m.group(2) if m.group(2) else "")
+        found = _info_symbol(code_address(address))
+        return found[0] if found else None
 
     def function_at(self, address):
-        try:
-            block = gdb.block_for_pc(address)
-        except (gdb.error, RuntimeError):
-            block = None
-        while block is not None and block.function is None:
-            block = block.superblock
+        code = code_address(address)
+        block = _function_block(code)
         if block is not None:
-            start = block.start if block.start is not None else address
-            offset = address - start
+            start = block.start if block.start is not None else code
+            offset = code - start
             return block.function.name + ("+%d" % offset if offset else "")
-        return self.symbol_at(address)
+        found = _info_symbol(code)
+        return found[0] if found else None
 
 
 class GdbDebugger(Debugger):

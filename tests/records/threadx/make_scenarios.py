@@ -309,19 +309,22 @@ def phys_space():
 
 
 def wide_ids():
-    """Control blocks above 4 GiB on a 64-bit target."""
+    """Control blocks above 4 GiB on a 64-bit target: the texts that show an
+    address (an unnamed object's name, "Suspended on") show it whole."""
     thread, parent = 0x100002000, 0x100003000
     requests = session(major=50, minor=0, cpuAddressSize=8)
     rules = SETTINGS + NOT_SMP
     requests += [req("ObjectListInit", objTypeId=0)]
-    for index, value_type in ((1, 0), (1, 11), (1, 10), (3, 0), (0, 0)):
+    for index, value_type in ((1, 0), (1, 11), (1, 10), (3, 0), (0, 0), (6, 0)):
         requests.append(req("ObjectListAttribute", objTypeId=0, objAtrId=index, valueType=value_type))
     requests += [req("ObjectListInit", objTypeId=0, parentObjTypeId=7, parentObjId=parent),
                  req("TaskNameGet", taskId=thread), req("TaskStatusGet", taskId=thread),
                  req("CurrentTaskGet", checkInKernel=1), req("CurrentTaskGet", checkInKernel=1)]
     rules += [number(COUNT[0], 1), number("$thl_tempcont=1", 0), text("print/x $thl_temp+0", "0x100002000"),
               number("$thl_temp", thread, exact=True), text("0x100002000) == (struct", "Ready"),
-              text("$thl_temp->tx_thread_name", "0x00002000"), number("0x100003000)->tx_mutex_suspension_list", thread),
+              text("$thl_temp->tx_thread_name", "0x0000000100002000"),
+              text("(unsigned long long)$thl_temp->tx_thread_suspend_control_block", "Mutex 0x100003000"),
+              number("0x100003000)->tx_mutex_suspension_list", thread),
               text("0x100002000)->tx_thread_name", "worker"),
               number("(struct TX_THREAD_STRUCT *)_tx_thread_current_ptr", thread)]
     write("wide_ids", requests + END, rules + STEPS)
