@@ -2,7 +2,7 @@
 
     threadx threads|timers|semaphores|queues|event-flags|block-pools|
             byte-pools|mutexes            a table of one kind of object
-    threadx current                       the running thread
+    threadx current                       the running thread (of every core)
     threadx registers THREAD              a thread's registers
     threadx record FILE | off             record the plugin conversation
     set/show threadx plugin|cpu-type|config-dir|timeout|core-count|use-phy-space
@@ -18,8 +18,9 @@ import sys
 
 import gdb
 
-from . import arch, catalogue
+from . import arch, catalogue, cores
 from .gdb_target import GdbDebugger, default_config_dir, has_fp_registers
+from .services import DebuggerError
 from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError, Session
 from .wire import from_wire
 
@@ -97,7 +98,9 @@ class Settings:
         self.timeout = _Parameter("timeout", gdb.PARAM_ZUINTEGER, DEFAULT_TIMEOUT_SECONDS,
                                   "seconds to wait for each plugin message (0: the default).")
         self.cores = _Parameter("core-count", gdb.PARAM_ZUINTEGER, 0,
-                                "number of cores of the target (0: one).", on_change=restart)
+                                "number of cores of the target (0: as many as the kernel has).",
+                                on_change=restart)
+        self.core_ids = [1]          # as given to the plugin at its TargetInit
         self.phy_space = _Parameter("use-phy-space", gdb.PARAM_BOOLEAN, False,
                                     "answer to the plugin's question whether the kernel runs in physical addresses.", on_change=restart)
 
@@ -145,14 +148,20 @@ class Settings:
                                   "use \"set threadx cpu-type MAJOR MINOR\"" % name)
             cpu = found[:2]
         endian = gdb.execute("show endian", to_string=True)
-        cores = max(1, self.cores.value or 1)
+        self.core_ids = self._core_ids()
         params = {"majorCpuType": cpu[0], "minorCpuType": cpu[1],
                   "bigEndianTarget": 1 if "big endian" in endian else 0,
                   "bigEndianHost": 1 if sys.byteorder == "big" else 0,
-                  "coreCount": cores}
-        if cores > 1:
-            params["coreIdList"] = list(range(1, cores + 1))
+                  "coreCount": len(self.core_ids)}
+        if len(self.core_ids) > 1:
+            params["coreIdList"] = self.core_ids
         return params
+
+    def _core_ids(self):
+        """Host core ids 1 .. N (cores.py): N from the core-count setting,
+        else the kernel's own count."""
+        count = self.cores.value or cores.kernel_core_count()
+        return list(range(1, max(1, count) + 1))
 
 
 # ---------------------------------------------------------------- commands
@@ -194,6 +203,8 @@ class Extension:
             self.session.ensure_started()
             self.session.call("VUSK_Client_TargetNotify", {"context": CONTEXT_HANDLE,
                                                             "notice": NOTICE_TARGET_HALTED})
+            if self.smp():
+                cores.set_current_core_variable()
             action()
         except PluginError as e:
             raise gdb.GdbError(str(e))
@@ -233,19 +244,46 @@ class Extension:
         value = answer.get(key)
         return from_wire(value) if answer.get("return") == 0 and isinstance(value, str) else "?"
 
-    def show_current(self, argument=""):
-        answer = self.session.call("VUSK_Client_CurrentTaskGet", {"context": CONTEXT_HANDLE,
-                                                                  "checkInKernel": 0})
-        if answer.get("return") != 0:
-            raise PluginError("vusk_threadx: cannot find the current thread (return %r)"
-                              % answer.get("return"))
+    def smp(self):
+        """Whether the plugin was given several cores."""
+        return len(self.settings.core_ids) > 1
+
+    def _current_task(self, core_id=None):
+        """The running thread (0: none) of a host core id, or of the only
+        core; None when the plugin cannot tell."""
+        params = {"context": CONTEXT_HANDLE, "checkInKernel": 0}
+        if core_id is not None:
+            params["coreId"] = core_id
+        answer = self.session.call("VUSK_Client_CurrentTaskGet", params)
         task = answer.get("taskId", 0)
+        return task if answer.get("return") == 0 and isinstance(task, int) else None
+
+    def _describe_task(self, task):
+        return "%s (0x%x), %s" % (self._task_text("VUSK_Client_TaskNameGet", task), task,
+                                  self._task_text("VUSK_Client_TaskStatusGet", task))
+
+    def show_current(self, argument=""):
+        if self.smp():
+            for core_id in self.settings.core_ids:
+                task = self._current_task(core_id)
+                text = "cannot be read" if task is None else "no thread" if not task else self._describe_task(task)
+                gdb.write("Core %d: %s\n" % (core_id - 1, text))
+            return
+        task = self._current_task()
+        if task is None:
+            raise PluginError("vusk_threadx: cannot find the current thread")
         if not task:
             gdb.write("No thread is running.\n")
             return
-        gdb.write("Current thread: %s (0x%x), %s\n" % (
-            self._task_text("VUSK_Client_TaskNameGet", task), task,
-            self._task_text("VUSK_Client_TaskStatusGet", task)))
+        gdb.write("Current thread: %s\n" % self._describe_task(task))
+
+    def _core_running(self, task):
+        """The host core id of the core that runs task (SMP), or None."""
+        if self.smp():
+            for core_id in self.settings.core_ids:
+                if self._current_task(core_id) == task:
+                    return core_id
+        return None
 
     def _thread_address(self, argument):
         if not argument:
@@ -270,20 +308,33 @@ class Extension:
         if not self.session.serves("VUSK_Client_TaskRegisterRead"):
             raise PluginError("vusk_threadx: this plugin does not read thread registers")
         task = self._thread_address(argument.strip())
-        gdb.write("Registers of %s (0x%x), %s:\n" % (
-            self._task_text("VUSK_Client_TaskNameGet", task), task,
-            self._task_text("VUSK_Client_TaskStatusGet", task)))
+        gdb.write("Registers of %s:\n" % self._describe_task(task))
+        # A thread running on a core has that core's registers: GDB shows
+        # them in the core's own GDB thread, whichever one is selected.
+        core_id = self._core_running(task)
         for name, width, parts in registers.registers:
-            value = 0
-            for part in parts:
-                answer = self.session.call("VUSK_Client_TaskRegisterRead", {
-                    "context": CONTEXT_HANDLE, "taskId": task, "register": part.number})
-                if answer.get("return") != 0 or not isinstance(answer.get("value"), int):
-                    value = None
-                    break
-                value |= (answer["value"] & 0xFFFFFFFF) << part.shift
+            if core_id is None:
+                value = self._saved_register(task, parts)
+            else:
+                value = self._core_register(name, core_id)
             text = NO_VALUE if value is None else registers.format(name, width, value)
             gdb.write("%-8s %s\n" % (name, text))
+
+    def _saved_register(self, task, parts):
+        value = 0
+        for part in parts:
+            answer = self.session.call("VUSK_Client_TaskRegisterRead", {
+                "context": CONTEXT_HANDLE, "taskId": task, "register": part.number})
+            if answer.get("return") != 0 or not isinstance(answer.get("value"), int):
+                return None
+            value |= (answer["value"] & 0xFFFFFFFF) << part.shift
+        return value
+
+    def _core_register(self, name, core_id):
+        try:
+            return self.session.debugger.read_register(name, core_id)
+        except DebuggerError:
+            return None
 
     def record(self, argument):
         argument = argument.strip()
