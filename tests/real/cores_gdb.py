@@ -7,7 +7,8 @@ aarch64-smp).
   _tx_thread_current_ptr[k]; on a single-core kernel the one thread.
 - `threadx threads`: each thread's status (Executing on Core k for the
   running ones), core column (tx_thread_smp_cores_excluded) and mapped
-  core (tx_thread_smp_core_mapped); "N/A" for both on a single-core kernel.
+  core (tx_thread_smp_core_mapped); "N/A" for both on a single-core kernel;
+  on aarch64-smp the stack of the thread on the selected core, from $sp.
 - `threadx registers` of each running thread: the registers of the GDB
   thread of its core (QEMU: the thread whose details say CPU#k; Linux port:
   the thread `info threads` names by the pthread id the control block
@@ -226,6 +227,25 @@ def check_table(threads, cores):
                 fail("%s: %s shows %r, the kernel %r" % (thread.label, heading, row[heading], cell))
     if len(rows) != len(threads):
         fail("threadx threads has %d rows for %d threads" % (len(rows), len(threads)))
+    if TARGET == "aarch64-smp":
+        check_selected_stack(rows, cores)
+
+
+def check_selected_stack(rows, cores):
+    """The thread on the selected core measures its stack from $sp: the
+    SMP text finds that core by $mpidr_el1.Aff0, which QEMU lacks and the
+    extension answers."""
+    m = _CPU_DETAILS.match(gdb.selected_thread().details or "")
+    address = cores.get(int(m.group(1))) if m else None
+    if not address:
+        fail("no thread on the selected core (%r)" % gdb.selected_thread().details)
+        return
+    block = "((TX_THREAD *)0x%x)" % address
+    want = "%d/%d" % (value("(char *)%s->tx_thread_stack_end - (char *)$sp + 1" % block),
+                      value("(char *)%s->tx_thread_stack_end - (char *)%s->tx_thread_stack_start + 1" % (block, block)))
+    shown = rows.get(address, {}).get("Stack used/size")
+    if shown != want:
+        fail("%s on the selected core: stack %r, from $sp %r" % (Thread(address).label, shown, want))
 
 
 def compare(label, shown, expected):
