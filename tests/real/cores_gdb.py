@@ -16,6 +16,7 @@ aarch64-smp).
 - aarch64-smp: every other thread's registers against its saved frame,
   decoded here from the targets README's frame table (the FP flag read at
   its offset, not by name).
+- `threadx core-count` as an override, last (it restarts the plugin).
 
 Run by cores_test.py (environment: VUSK_REAL_TARGET). Prints one
 "FAIL: ..." line per difference and, when it got through,
@@ -302,6 +303,28 @@ def check_aarch64_saved(threads, cores):
     return checked
 
 
+def check_core_count_setting(cores):
+    """`threadx core-count` overrides the kernel's count: fewer cores than
+    the kernel has are refused with the reason, as many work; on a
+    single-core kernel more cores change nothing. (The plugin restarts at
+    each change, which ends the record.)"""
+    plain = gdb.execute("threadx current", to_string=True)
+    gdb.execute("set threadx core-count %d" % (2 if len(cores) > 2 else 3))
+    try:
+        shown = gdb.execute("threadx current", to_string=True)
+        if len(cores) > 2:
+            fail("core-count 2 on a %d-core kernel was taken: %r" % (len(cores), shown))
+        elif shown != plain:
+            fail("core-count 3 on a single-core kernel shows %r, not %r" % (shown, plain))
+    except gdb.error as e:
+        if len(cores) <= 2 or "the kernel has %d cores" % len(cores) not in str(e):
+            fail("core-count: %s" % e)
+    gdb.execute("set threadx core-count %d" % len(cores))
+    if gdb.execute("threadx current", to_string=True) != plain:
+        fail("core-count %d shows another threadx current" % len(cores))
+    gdb.execute("set threadx core-count 0")
+
+
 def main():
     cores = running()
     threads = created_threads()
@@ -312,6 +335,7 @@ def main():
         checked += check_running_registers(cores)
     if TARGET == "aarch64-smp":
         checked += check_aarch64_saved(threads, cores)
+    check_core_count_setting(cores)
     gdb.write("CHECKED threads=%d registers=%d failures=%d\n" % (len(threads), checked, len(failures)))
 
 

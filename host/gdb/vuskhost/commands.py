@@ -160,8 +160,13 @@ class Settings:
     def _core_ids(self):
         """Host core ids 1 .. N (cores.py): N from the core-count setting,
         else the kernel's own count."""
-        count = self.cores.value or cores.kernel_core_count()
-        return list(range(1, max(1, count) + 1))
+        kernel = cores.kernel_core_count()
+        count = self.cores.value or kernel
+        if count < kernel:
+            # The plugin refuses a kernel with more cores than it is given.
+            raise PluginError("vusk_threadx: the kernel has %d cores, more than \"threadx core-count\" %d"
+                              % (kernel, count))
+        return list(range(1, count + 1))
 
 
 # ---------------------------------------------------------------- commands
@@ -245,8 +250,10 @@ class Extension:
         return from_wire(value) if answer.get("return") == 0 and isinstance(value, str) else "?"
 
     def smp(self):
-        """Whether the plugin was given several cores."""
-        return len(self.settings.core_ids) > 1
+        """Whether the plugin shows several cores: it was given several and
+        the kernel has them (a single-core kernel stays single-core, however
+        many cores are set)."""
+        return len(self.settings.core_ids) > 1 and cores.kernel_core_count() > 1
 
     def _current_task(self, core_id=None):
         """The running thread (0: none) of a host core id, or of the only
