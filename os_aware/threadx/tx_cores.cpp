@@ -19,8 +19,8 @@ namespace {
 
 // When target init looks for the per-core array.
 enum SmpProbe : uint8_t {
-  kProbeAlways,            // count the array without asking for the symbol
-  kProbeSymbol,            // when the host knows _tx_thread_current_ptr
+  kProbeAlways,                // count the array without asking for the symbol
+  kProbeSymbol,                // when the host knows _tx_thread_current_ptr
   kProbeSymbolOnSeveralCores,  // the same, when the host lists more than one core
 };
 
