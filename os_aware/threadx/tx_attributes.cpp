@@ -255,14 +255,25 @@ std::string StateTests(const std::string& r) {
          "->tx_thread_state == 2) {print \"Terminated\"} else {print \"Completed\"}}}}`";
 }
 
-// ---- Composed SMP texts (made once, kept for the process) ------------------
+// ---- Composed SMP texts (kept for the process) -------------------------------
 
-const char* g_smp_stack = nullptr;
-const char* g_mapped_core = nullptr;
+// The SMP stack and mapped-core texts take a text of the target's core row
+// (its current-core expression, its core field), so targets of different
+// CPUs need different texts. Each distinct text is made once and kept; the
+// core table's rows give at most two per row.
+constexpr size_t kComposedTextSlots = 8;
+const char* g_composed[kComposedTextSlots];
+size_t g_composed_count = 0;
 
-const char* Compose(const char** slot, const char* head, const char* middle, const char* tail) {
-  if (!*slot) *slot = PortStrdup((std::string(head) + middle + tail).c_str());
-  return *slot;
+// head + middle + tail, interned; null when no slot is left.
+const char* Compose(const char* head, const char* middle, const char* tail) {
+  std::string text = std::string(head) + middle + tail;
+  for (size_t i = 0; i < g_composed_count; i++) {
+    if (text == g_composed[i]) return g_composed[i];
+  }
+  if (g_composed_count == kComposedTextSlots) return nullptr;
+  g_composed[g_composed_count] = PortStrdup(text.c_str());
+  return g_composed[g_composed_count++];
 }
 
 bool SmpMode(const ThreadxTargetState* target) { return target && target->smpMode; }
@@ -285,11 +296,11 @@ const char* PickTemplate(const BridgeContext* bc, const ThreadxTargetState* targ
     case kFormStack:
       if (validation) return row->validationText;
       if (!SmpMode(target)) return row->text;
-      return Compose(&g_smp_stack, kStackSmpHead, target->currentCoreExpression, kStackSmpTail);
+      return Compose(kStackSmpHead, target->currentCoreExpression, kStackSmpTail);
     case kFormCore:
       return SmpMode(target) ? target->coreDisplayTemplate : row->text;
     case kFormMappedCore:
-      return SmpMode(target) ? Compose(&g_mapped_core, kMappedCoreHead, target->coreField, kMappedCoreTail)
+      return SmpMode(target) ? Compose(kMappedCoreHead, target->coreField, kMappedCoreTail)
                              : row->text;
     case kFormPlain:
     case kFormStatus:

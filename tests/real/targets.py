@@ -15,10 +15,16 @@ is the list of GDB -ex arguments that brings a fresh GDB to the stop.
 
 A test that needs a target it cannot run exits with SKIP (77) and says
 why: ctest shows it as skipped, not passed.
+
+    run = checked_session(target, "scenario-O0.elf", plugin, checker, scratch, env)
+
+runs a GDB Python checker at the stop with the extension and the plugin,
+recording the plugin conversation, and plays the record back.
 """
 
 import contextlib
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -31,6 +37,10 @@ TARGETS_DIR = os.environ.get("VUSK_TARGETS") or os.path.normpath(os.path.join(SO
 SKIP = 77
 # Longest wait for QEMU to open its GDB socket.
 QEMU_START_SECONDS = 10.0
+EXTENSION = os.path.join(SOURCE, "host", "gdb", "vusk_gdb.py")
+GDB_SECONDS = 240
+PLAYBACK_SECONDS = 60
+CHECKED = re.compile(r"^CHECKED .*failures=(\d+)$", re.M)
 
 
 class Target:
@@ -147,3 +157,53 @@ def find(name):
         if target.name == name:
             return target
     raise KeyError(name)
+
+
+class CheckedSession:
+    """What checked_session saw: the GDB output, the checker's summary line
+    (None when it did not get through), its failure count, the record and
+    how its playback went."""
+
+    def __init__(self, output, record):
+        self.output, self.record = output, record
+        found = CHECKED.search(output)
+        self.summary = found.group(0) if found else None
+        self.failures = int(found.group(1)) if found else None
+        self.playback_status, self.playback_text = None, ""
+
+    def notable_lines(self):
+        return [line for line in self.output.splitlines()
+                if line.startswith("FAIL:") or "Error" in line or "vusk_threadx" in line]
+
+    def passed(self):
+        return self.failures == 0 and self.playback_status == 0
+
+
+def checked_session(target, elf_name, plugin, checker, scratch, env=None):
+    """Stops one run of the scenario, loads the extension with plugin,
+    records the conversation while the GDB Python script checker runs, then
+    plays the record back (cwd scratch). The checker prints "FAIL: ..." lines
+    and "CHECKED ... failures=N" when it got through."""
+    plugin = os.path.abspath(plugin)   # the playback runs in scratch
+    record = os.path.join(scratch, "session.rec")
+    with target.stopped(elf_name) as stop:
+        commands = stop.commands() + [
+            "source " + EXTENSION,
+            "set threadx plugin " + plugin,
+            "set threadx config-dir " + os.path.join(scratch, "no_config"),
+            "threadx record " + record,
+            "source " + checker,
+            "threadx record off",
+        ]
+        args = [target.gdb, "-nx", "-batch", stop.elf]
+        for command in commands:
+            args += ["-ex", command]
+        run = subprocess.run(args, capture_output=True, text=True, env=env, timeout=GDB_SECONDS,
+                             stdin=subprocess.DEVNULL)
+    session = CheckedSession(run.stdout + run.stderr, record)
+    if session.failures == 0:
+        played = subprocess.run([plugin, "-file", record], capture_output=True, text=True,
+                                timeout=PLAYBACK_SECONDS, cwd=scratch)
+        session.playback_status = played.returncode
+        session.playback_text = (played.stdout + played.stderr).strip()
+    return session

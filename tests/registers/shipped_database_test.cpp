@@ -1,7 +1,8 @@
 // The register-layout database shipped with the plugin: it loads without a
-// message, every Cortex-M architecture gets its entry, each entry decodes
-// the frames its ThreadX port saves (the tables of the Cortex-M ports), and
-// the build places the file beside the executable.
+// message, every Cortex-M architecture and AArch64 get their entries, each
+// entry decodes the frames its ThreadX port saves (the tables of the
+// Cortex-M ports and of the ARMv8-A SMP port), and the build places the file
+// beside the executable.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -168,6 +169,114 @@ TEST_F(ShippedDatabase, ArmV8MBaselineShowsNoGuessedValues) {
   Select(kArmV8MBase);
   std::vector<uint8_t> frame = Frame(68, {{0, kExcReturnInteger}, {60, 0x151a}});
   for (int32_t reg = 0; reg <= kXpsr; reg++) EXPECT_EQ(Read(frame, reg), ~0ull) << reg;
+}
+
+// ---- AArch64 -------------------------------------------------------------------
+
+constexpr int16_t kAarch64Major = 50;
+// The host's numbers: xN is 2N (low half) and 2N + 1, then sp, pc, cpsr.
+constexpr int32_t kA64Sp = 62, kA64Pc = 64, kA64Cpsr = 66;
+constexpr uint64_t kA64StackPtr = 0x4001f000;
+constexpr uint64_t kA64Elr = 0x40011120;
+constexpr uint64_t kNoValue = ~0ull;
+
+int32_t X(int n) { return 2 * n; }
+uint64_t XValue(int n) { return 0x1111000000000000ull + static_cast<uint64_t>(n); }
+
+class ShippedAarch64 : public ShippedDatabase {
+ protected:
+  void SetUp() override {
+    ShippedDatabase::SetUp();
+    TxBuildOptions options{true, false, 0};
+    TxSelectLayout(db.root, kAarch64Major, 0, &options, &choice);
+    ASSERT_NE(choice.intLayout, nullptr);
+    ASSERT_NE(choice.fpLayout, nullptr);
+  }
+  // 8-byte words at their offsets from tx_thread_stack_ptr.
+  static std::vector<uint8_t> Frame64(int size, const std::map<int, uint64_t>& words) {
+    std::map<int, uint32_t> halves;
+    for (const auto& [offset, value] : words) {
+      halves[offset] = static_cast<uint32_t>(value);
+      halves[offset + 4] = static_cast<uint32_t>(value >> 32);
+    }
+    return Frame(size, halves);
+  }
+  // The kind the frame's own word tells, as the plugin reads it.
+  static int KindOf(const RegisterLayout& layout, const std::vector<uint8_t>& frame) {
+    const uint8_t* flag = frame.data() + layout.interruptFlagOffset;
+    return TxFrameFlagIsInterrupt(flag, layout.interruptFlagSize) ? kInterruptFrame : kSolicitedFrame;
+  }
+  uint64_t Half(const RegisterLayout& layout, const std::vector<uint8_t>& frame, int32_t regnum) {
+    int kind = KindOf(layout, frame);
+    EXPECT_EQ(TxFrameSize(layout, kind), static_cast<int64_t>(frame.size()));
+    const RegisterSlot* slot = TxLayoutFindSlot(layout, regnum);
+    EXPECT_NE(slot, nullptr) << "register " << regnum << " would be another thread's";
+    if (!slot) return kNoValue;
+    FrameView view{frame.data(), 0, static_cast<int64_t>(frame.size()), kA64StackPtr, false, kAarch64Major, 0};
+    SlotRead read = TxFrameDecode(view, TxSlotPlace(*slot, kind), regnum);
+    return read.kind == SlotReadKind::kValue ? read.value : kNoValue;
+  }
+  // A 64-bit register from its two numbers; kNoValue when either has none.
+  uint64_t Wide(const RegisterLayout& layout, const std::vector<uint8_t>& frame, int32_t regnum) {
+    uint64_t low = Half(layout, frame, regnum), high = Half(layout, frame, regnum + 1);
+    if (low == kNoValue || high == kNoValue) return kNoValue;
+    return high << 32 | low;
+  }
+};
+
+TEST_F(ShippedAarch64, TheThreadsFpFlagChoosesTheFrames) {
+  EXPECT_TRUE(choice.ownsIntLayout);
+  EXPECT_STREQ(choice.fpFlag, "tx_thread_fp_enable");
+  EXPECT_EQ(choice.fpFrameTest.size, 0) << "the frame itself does not tell";
+  for (const RegisterLayout* layout : {choice.intLayout, choice.fpLayout}) {
+    EXPECT_EQ(layout->interruptFlagOffset, 8);
+    for (int32_t reg = 0; reg <= kA64Cpsr; reg++) EXPECT_NE(TxLayoutFindSlot(*layout, reg), nullptr) << reg;
+  }
+  EXPECT_EQ(TxFrameSize(*choice.intLayout, kSolicitedFrame), 112);
+  EXPECT_EQ(TxFrameSize(*choice.intLayout, kInterruptFrame), 272);
+  EXPECT_EQ(TxFrameSize(*choice.fpLayout, kSolicitedFrame), 256);
+  EXPECT_EQ(TxFrameSize(*choice.fpLayout, kInterruptFrame), 800);
+}
+
+// _tx_thread_system_return: DAIF, 0, then x27 x28 x25 x26 ... x19 x20 x29
+// x30 after the floating-point part (FPSR, FPCR, q14 q15 ... q8 q9).
+TEST_F(ShippedAarch64, SolicitedFramesKeepTheCalleeSavedRegisters) {
+  const int order[] = {27, 28, 25, 26, 23, 24, 21, 22, 19, 20, 29, 30};
+  for (bool fp : {false, true}) {
+    const RegisterLayout& layout = fp ? *choice.fpLayout : *choice.intLayout;
+    int first = fp ? 160 : 16, size = fp ? 256 : 112;
+    std::map<int, uint64_t> words{{0, 0x3c0}, {8, 0}};
+    if (fp) words[16] = 0x10;  // FPSR, beside the integer registers
+    for (int i = 0; i < 12; i++) words[first + 8 * i] = XValue(order[i]);
+    std::vector<uint8_t> frame = Frame64(size, words);
+    for (int n = 19; n <= 30; n++) EXPECT_EQ(Wide(layout, frame, X(n)), XValue(n)) << "x" << n << " fp " << fp;
+    for (int n = 0; n <= 18; n++) EXPECT_EQ(Wide(layout, frame, X(n)), kNoValue) << "x" << n << " is not kept";
+    EXPECT_EQ(Wide(layout, frame, kA64Pc), XValue(30)) << "the thread resumes by RET to x30";
+    EXPECT_EQ(Wide(layout, frame, kA64Sp), kA64StackPtr + static_cast<uint64_t>(size));
+    EXPECT_EQ(Half(layout, frame, kA64Cpsr), kNoValue) << "DAIF alone is no cpsr";
+  }
+}
+
+// Context save: SPSR, ELR, x28 x29 x26 x27 ... x20 x21, x18 x19 ... x0 x1,
+// x29 x30, with FPSR, FPCR and q30 q31 ... q0 q1 after the ELR for FP threads.
+TEST_F(ShippedAarch64, InterruptFramesKeepEveryRegister) {
+  const int high[] = {28, 29, 26, 27, 24, 25, 22, 23, 20, 21};
+  const int low[] = {18, 19, 16, 17, 14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1};
+  for (bool fp : {false, true}) {
+    const RegisterLayout& layout = fp ? *choice.fpLayout : *choice.intLayout;
+    int first = fp ? 544 : 16, size = fp ? 800 : 272;
+    std::map<int, uint64_t> words{{0, 0x60000005}, {8, kA64Elr}};
+    for (int i = 0; i < 10; i++) words[first + 8 * i] = XValue(high[i]);
+    for (int i = 0; i < 20; i++) words[first + 80 + 8 * i] = XValue(low[i]);
+    words[first + 8] = 0xdead;  // x29 saved first, then overwritten by the pair restored last
+    words[first + 240] = XValue(29);
+    words[first + 248] = XValue(30);
+    std::vector<uint8_t> frame = Frame64(size, words);
+    for (int n = 0; n <= 30; n++) EXPECT_EQ(Wide(layout, frame, X(n)), XValue(n)) << "x" << n << " fp " << fp;
+    EXPECT_EQ(Wide(layout, frame, kA64Pc), kA64Elr);
+    EXPECT_EQ(Half(layout, frame, kA64Cpsr), 0x60000005u);
+    EXPECT_EQ(Wide(layout, frame, kA64Sp), kA64StackPtr + static_cast<uint64_t>(size));
+  }
 }
 
 TEST(ShippedDatabaseFile, BuildPlacesItBesideTheExecutable) {

@@ -58,7 +58,7 @@ TEST_F(LayoutDatabase, EntriesMatchByMajorAndMinor) {
   EXPECT_STREQ(Table(10, 123), "regs_mips") << "255 matches every minor";
   EXPECT_STREQ(Table(33, 9), "regs_risc") << "-1 in a list matches every minor";
   EXPECT_STREQ(Table(24, 0), "regs_sh") << "no cpuminor matches every minor";
-  EXPECT_EQ(Table(50, 0), nullptr);
+  EXPECT_EQ(Table(51, 0), nullptr) << "a CPU no file names";
   EXPECT_EQ(fake.sent.size(), 1u) << "the directory is asked once, the file loaded once";
 }
 

@@ -291,6 +291,74 @@ TEST_F(ThreadxLogic, MipsTakesItsOwnRowAndSingleCoreStaysPlain) {
   EXPECT_STREQ(target.currentCoreExpression, "$tcpind.CurVPE");
 }
 
+TEST_F(ThreadxLogic, EveryOtherCpuLooksForTheArrayWhenTheHostHasSeveralCores) {
+  target.cpumajor = 77;
+  fake.Number("$number_of_vpe", 4);
+  fake.Number("_tx_thread_current_ptr", 0x9000);
+  EXPECT_EQ(TxDetectCores(&fake.bc, &target), kTxOk);
+  EXPECT_FALSE(target.smpMode);
+  EXPECT_TRUE(fake.sent.empty()) << "a one-core host is asked nothing: its sessions stay as they were";
+
+  fake.SetCores({1, 2, 3, 4});
+  EXPECT_EQ(TxDetectCores(&fake.bc, &target), kTxOk);
+  ASSERT_EQ(fake.sent.size(), 2u);
+  EXPECT_EQ(fake.sent[0], "lookup: _tx_thread_current_ptr");
+  EXPECT_TRUE(target.smpMode);
+  EXPECT_EQ(target.coreCount, 4);
+  EXPECT_STREQ(target.coreField, "tx_thread_smp_core_mapped");
+  EXPECT_STREQ(target.currentCoreExpression, "$vusk_current_core");
+  EXPECT_STREQ(target.coreDisplayTemplate, "`{print/x (unsigned short)($thl_temp->tx_thread_smp_cores_excluded)}`");
+}
+
+TEST_F(ThreadxLogic, EveryOtherCpuStaysSingleCoreWithoutTheArray) {
+  target.cpumajor = 14;
+  fake.SetCores({1, 2});
+  EXPECT_EQ(TxDetectCores(&fake.bc, &target), kTxOk);
+  EXPECT_FALSE(target.smpMode) << "no symbol";
+  fake.Number("$number_of_vpe", 0);  // a plain pointer: its size over its target's
+  fake.Number("_tx_thread_current_ptr", 0x9000);
+  EXPECT_EQ(TxDetectCores(&fake.bc, &target), kTxOk);
+  EXPECT_FALSE(target.smpMode);
+  fake.rules.clear();
+  fake.Number("$number_of_vpe", 8);
+  fake.Number("_tx_thread_current_ptr", 0x9000);
+  EXPECT_EQ(TxDetectCores(&fake.bc, &target), kTxFailed) << "eight kernel cores, two host cores";
+}
+
+// The SMP stack and mapped-core texts were once made for the first SMP
+// target of the process and kept, so a later target of another CPU asked
+// for the first one's core field.
+TEST_F(ThreadxLogic, SmpTextsFollowEachTargetsCoreRow) {
+  fake.SetCores({1, 2});
+  struct Case {
+    int16_t cpumajor;
+    const char* mappedCore;
+    const char* currentCore;
+  };
+  const Case cases[] = {
+      {10, "$thl_temp->tx_thread_mips32_mapped_vpe}", "_tx_thread_current_ptr[$tcpind.CurVPE]"},
+      {50, "$thl_temp->tx_thread_smp_core_mapped}", "_tx_thread_current_ptr[$mpidr_el1.Aff0]"},
+      {77, "$thl_temp->tx_thread_smp_core_mapped}", "_tx_thread_current_ptr[$vusk_current_core]"},
+      {10, "$thl_temp->tx_thread_mips32_mapped_vpe}", "_tx_thread_current_ptr[$tcpind.CurVPE]"},
+  };
+  for (const Case& c : cases) {
+    target = ThreadxTargetState{};
+    target.cpumajor = c.cpumajor;
+    fake.rules.clear();
+    fake.Number("$number_of_vpe", 2);
+    fake.Number("_tx_thread_current_ptr", 0x9000);
+    ASSERT_EQ(TxDetectCores(&fake.bc, &target), kTxOk);
+    ASSERT_TRUE(target.smpMode) << c.cpumajor;
+    ASSERT_EQ(Attribute(kObjThread, 8, VUSK_TYPE_STRING, "0x1"), kTxOk);
+    EXPECT_NE(fake.Last().find(c.mappedCore), std::string::npos) << c.cpumajor << ": " << fake.Last();
+    PortFree(value.value.string);
+    ASSERT_EQ(Attribute(kObjThread, 5, VUSK_TYPE_STRING, "1/2"), kTxOk);
+    EXPECT_NE(fake.Last().find(c.currentCore), std::string::npos) << c.cpumajor << ": " << fake.Last();
+    PortFree(value.value.string);
+    value = VuskValueOfType(VUSK_TYPE_UINT64);
+  }
+}
+
 TEST_F(ThreadxLogic, CurrentThreadIsCachedWholeUntilTheHaltNotice) {
   fake.Number("(struct TX_THREAD_STRUCT *)_tx_thread_current_ptr", 0x180002000ull);
   uint64_t task = 0;

@@ -2,7 +2,7 @@
 
     threadx threads|timers|semaphores|queues|event-flags|block-pools|
             byte-pools|mutexes            a table of one kind of object
-    threadx current                       the running thread
+    threadx current                       the running thread (of every core)
     threadx registers THREAD              a thread's registers
     threadx record FILE | off             record the plugin conversation
     set/show threadx plugin|cpu-type|config-dir|timeout|core-count|use-phy-space
@@ -18,7 +18,7 @@ import sys
 
 import gdb
 
-from . import arch, catalogue
+from . import arch, catalogue, cores
 from .gdb_target import GdbDebugger, default_config_dir, has_fp_registers
 from .services import DebuggerError
 from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError, Session
@@ -112,7 +112,9 @@ class Settings:
         self.timeout = _Parameter("timeout", gdb.PARAM_ZUINTEGER, DEFAULT_TIMEOUT_SECONDS,
                                   "seconds to wait for each plugin message (0: the default).")
         self.cores = _Parameter("core-count", gdb.PARAM_ZUINTEGER, 0,
-                                "number of cores of the target (0: one).", on_change=restart)
+                                "number of cores of the target (0: as many as the kernel has).",
+                                on_change=restart)
+        self.core_ids = [1]          # as given to the plugin at its TargetInit
         self.phy_space = _Parameter("use-phy-space", gdb.PARAM_BOOLEAN, False,
                                     "answer to the plugin's question whether the kernel runs in physical addresses.", on_change=restart)
 
@@ -203,16 +205,27 @@ class Settings:
     def target_params(self):
         cpu = self.cpu_type_sent()
         endian = gdb.execute("show endian", to_string=True)
-        cores = max(1, self.cores.value or 1)
+        self.core_ids = self._core_ids()
         params = {"majorCpuType": cpu[0], "minorCpuType": cpu[1],
                   "bigEndianTarget": 1 if "big endian" in endian else 0,
                   "bigEndianHost": 1 if sys.byteorder == "big" else 0,
-                  "coreCount": cores,
+                  "coreCount": len(self.core_ids),
                   # The program's pointer size: 8 makes the plugin show addresses whole.
                   "cpuAddressSize": gdb.lookup_type("void").pointer().sizeof}
-        if cores > 1:
-            params["coreIdList"] = list(range(1, cores + 1))
+        if len(self.core_ids) > 1:
+            params["coreIdList"] = self.core_ids
         return params
+
+    def _core_ids(self):
+        """Host core ids 1 .. N (cores.py): N from the core-count setting,
+        else the kernel's own count."""
+        kernel = cores.kernel_core_count()
+        count = self.cores.value or kernel
+        if count < kernel:
+            # The plugin refuses a kernel with more cores than it is given.
+            raise PluginError("vusk_threadx: the kernel has %d cores, more than \"threadx core-count\" %d"
+                              % (kernel, count))
+        return list(range(1, count + 1))
 
 
 # ---------------------------------------------------------------- commands
@@ -258,6 +271,8 @@ class Extension:
             self.session.ensure_started()
             self.session.call("VUSK_Client_TargetNotify", {"context": CONTEXT_HANDLE,
                                                             "notice": NOTICE_TARGET_HALTED})
+            if self.smp():
+                cores.set_current_core_variable()
             action()
         except PluginError as e:
             raise gdb.GdbError(str(e))
@@ -297,19 +312,48 @@ class Extension:
         value = answer.get(key)
         return from_wire(value) if answer.get("return") == 0 and isinstance(value, str) else "?"
 
-    def show_current(self, argument=""):
-        answer = self.session.call("VUSK_Client_CurrentTaskGet", {"context": CONTEXT_HANDLE,
-                                                                  "checkInKernel": 0})
-        if answer.get("return") != 0:
-            raise PluginError("vusk_threadx: cannot find the current thread (return %r)"
-                              % answer.get("return"))
+    def smp(self):
+        """Whether the plugin shows several cores: it was given several and
+        the kernel has them (a single-core kernel stays single-core, however
+        many cores are set)."""
+        return len(self.settings.core_ids) > 1 and cores.kernel_core_count() > 1
+
+    def _current_task(self, core_id=None):
+        """The running thread (0: none) of a host core id, or of the only
+        core; None when the plugin cannot tell."""
+        params = {"context": CONTEXT_HANDLE, "checkInKernel": 0}
+        if core_id is not None:
+            params["coreId"] = core_id
+        answer = self.session.call("VUSK_Client_CurrentTaskGet", params)
         task = answer.get("taskId", 0)
+        return task if answer.get("return") == 0 and isinstance(task, int) else None
+
+    def _describe_task(self, task):
+        return "%s (0x%x), %s" % (self._task_text("VUSK_Client_TaskNameGet", task), task,
+                                  self._task_text("VUSK_Client_TaskStatusGet", task))
+
+    def show_current(self, argument=""):
+        if self.smp():
+            for core_id in self.settings.core_ids:
+                task = self._current_task(core_id)
+                text = "cannot be read" if task is None else "no thread" if not task else self._describe_task(task)
+                gdb.write("Core %d: %s\n" % (core_id - 1, text))
+            return
+        task = self._current_task()
+        if task is None:
+            raise PluginError("vusk_threadx: cannot find the current thread")
         if not task:
             gdb.write("No thread is running.\n")
             return
-        gdb.write("Current thread: %s (0x%x), %s\n" % (
-            self._task_text("VUSK_Client_TaskNameGet", task), task,
-            self._task_text("VUSK_Client_TaskStatusGet", task)))
+        gdb.write("Current thread: %s\n" % self._describe_task(task))
+
+    def _core_running(self, task):
+        """The host core id of the core that runs task (SMP), or None."""
+        if self.smp():
+            for core_id in self.settings.core_ids:
+                if self._current_task(core_id) == task:
+                    return core_id
+        return None
 
     def _thread_address(self, argument):
         """The control block a user names: a thread's name as the threads
@@ -333,14 +377,22 @@ class Extension:
         if not self.session.serves("VUSK_Client_TaskRegisterRead"):
             raise PluginError("vusk_threadx: this plugin does not read thread registers")
         task = self._thread_address(argument.strip())
+        thread_name = self._task_text("VUSK_Client_TaskNameGet", task)
         status = self._task_text("VUSK_Client_TaskStatusGet", task)
-        gdb.write("Registers of %s (0x%x), %s:\n" % (self._task_text("VUSK_Client_TaskNameGet", task), task,
-                                                     status))
-        # The executing thread's registers are the CPU's: GDB has them
-        # whether or not the plugin knows a frame layout for this CPU.
-        read = self._live_register if status == EXECUTING else lambda parts: self._saved_register(task, parts)
+        gdb.write("Registers of %s (0x%x), %s:\n" % (thread_name, task, status))
+        # A running thread's registers are the CPU's: GDB has them whether or
+        # not the plugin knows a frame layout for this CPU. On SMP kernels
+        # they are those of the core that runs it, in the core's own GDB
+        # thread, whichever one is selected.
+        core_id = self._core_running(task)
+        if core_id is not None:
+            read = lambda parts: self._core_register(parts[0].name, core_id)
+        elif status == EXECUTING:
+            read = lambda parts: self._core_register(parts[0].name, None)
+        else:
+            read = lambda parts: self._saved_register(task, parts)
         values = [(name, width, read(parts)) for name, width, parts in registers.registers]
-        if status != EXECUTING and all(value is None for _, _, value in values):
+        if core_id is None and status != EXECUTING and all(value is None for _, _, value in values):
             gdb.write(self._why_no_registers(task) + "\n")
             return
         for name, width, value in values:
@@ -357,9 +409,11 @@ class Extension:
             value |= (answer["value"] & 0xFFFFFFFF) << part.shift
         return value
 
-    def _live_register(self, parts):
+    def _core_register(self, name, core_id):
+        """A register of the CPU: of the selected GDB thread (core_id None)
+        or of the GDB thread that runs a host core; None if unreadable."""
         try:
-            return self.session.debugger.read_register(parts[0].name, None)
+            return self.session.debugger.read_register(name, core_id)
         except DebuggerError:
             return None
 

@@ -13,7 +13,7 @@ import sys
 
 import gdb
 
-from . import template
+from . import cores, template
 from .services import STATUS_HALTED, STATUS_NO_TARGET, STATUS_RUNNING, Debugger, DebuggerError
 
 CONFIG_SUBDIR = "vusk_threadx"
@@ -29,6 +29,21 @@ _IDENTIFIER = re.compile(r"^[A-Za-z_$][\w$]*$")
 _INFO_SYMBOL = re.compile(r"^(\S+)(?: \+ (\d+))? in section (\S+)")
 THUMB_BIT = 1
 _MESSAGE_PREFIX = {1: "warning: ", 2: "error: "}
+
+# Core registers the plugin's core texts name that a target may lack (QEMU
+# shows no MPIDR_EL1): GDB answers them with the selected GDB thread's
+# kernel core, which the extension keeps in $vusk_current_core.
+_CORE_REGISTERS = (("$mpidr_el1.Aff0", "mpidr_el1"),)
+
+# Members a port renames outside the kernel's own sources (by a #define),
+# so that the application's debug information spells them otherwise than
+# the kernel's. GDB takes `struct TX_THREAD_STRUCT` from the scope of the
+# selected frame, so which spelling it knows depends on where the selected
+# core stopped: an expression that names one the scope lacks is tried again
+# with the other.
+_MEMBER_SPELLINGS = {"tx_thread_fp_enable": "_tx_thread_fp_enable",
+                     "_tx_thread_fp_enable": "tx_thread_fp_enable"}
+_NO_MEMBER = re.compile(r"There is no member named (\w+)\.")
 
 
 def _is_char(type_):
@@ -73,6 +88,31 @@ def has_fp_registers():
         return gdb.parse_and_eval("$fpscr").type.code != gdb.TYPE_CODE_VOID
     except (gdb.error, RuntimeError):
         return False
+
+
+def _has_register(name):
+    try:
+        return any(reg.name == name for reg in gdb.selected_frame().architecture().registers())
+    except (AttributeError, gdb.error, RuntimeError):
+        return True     # cannot tell: leave the expression as it is
+
+
+def parse_and_eval(expression):
+    """gdb.parse_and_eval of an expression the plugin sent, with the core
+    registers the target lacks answered and a renamed member found under
+    its other spelling."""
+    for text, register in _CORE_REGISTERS:
+        if text in expression and not _has_register(register):
+            expression = expression.replace(text, "$" + cores.CURRENT_CORE_VARIABLE)
+    try:
+        return gdb.parse_and_eval(expression)
+    except gdb.error as e:
+        missing = _NO_MEMBER.search(str(e))
+        other = _MEMBER_SPELLINGS.get(missing.group(1)) if missing else None
+        if other is None:
+            raise
+        member = r"(?:(?<=->)|(?<=\.))%s\b" % re.escape(missing.group(1))
+        return gdb.parse_and_eval(re.sub(member, other, expression))
 
 
 def _read_until_fault(address, length):
@@ -157,7 +197,7 @@ def code_address(address):
 class GdbTemplateTarget(template.Target):
     def scalar(self, expression):
         try:
-            return to_scalar(gdb.parse_and_eval(expression))
+            return to_scalar(parse_and_eval(expression))
         except (gdb.error, RuntimeError, ValueError, OverflowError) as e:
             raise template.TemplateError("%s: %s" % (expression, e))
 
@@ -205,7 +245,7 @@ class GdbDebugger(Debugger):
 
     def evaluate(self, expression):
         try:
-            scalar = to_scalar(gdb.parse_and_eval(expression))
+            scalar = to_scalar(parse_and_eval(expression))
         except (gdb.error, RuntimeError, ValueError, OverflowError) as e:
             raise DebuggerError(str(e))
         if scalar.kind == "other":
@@ -230,10 +270,15 @@ class GdbDebugger(Debugger):
         return self.settings.register_map()
 
     def read_register(self, name, core):
+        """core: a host core id (cores.py) or None for the selected thread."""
         selected = gdb.selected_thread()
         switch_to = None
-        if core is not None and selected is not None and selected.num != core:
-            switch_to = next((t for t in gdb.selected_inferior().threads() if t.num == core), None)
+        if core is not None:
+            switch_to = cores.gdb_thread_of_core(core)
+            if switch_to is None:
+                raise DebuggerError("no GDB thread shows core %d" % (core - 1))
+            if switch_to == selected:
+                switch_to = None
         try:
             if switch_to is not None:
                 switch_to.switch()
