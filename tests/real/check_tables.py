@@ -15,11 +15,12 @@ display rules the tables promise (host/gdb/README.md); the values never
 come from the plugin. Left out, with the reason in "notes":
 - SMP kernels: which threads execute, on which core, the stacks of the
   ready threads (measured by the current core's stack pointer), the
-  executing threads' registers, and `threadx current` (issue 16 makes the
-  cores right);
-- the saved frames of suspended Cortex-M threads, which
-  cortex_m_registers_gdb.py (gdb.real.registers.*) decodes with each
-  port's table, floating-point registers included.
+  executing threads' registers, and `threadx current`: cores_gdb.py
+  (gdb.real.cores.*) checks them against the kernel's cores;
+- the saved frames of suspended threads on CPUs with a shipped layout,
+  which cortex_m_registers_gdb.py (gdb.real.registers.*, Cortex-M,
+  floating-point registers included) and cores_gdb.py (AArch64) decode
+  with each port's table.
 """
 
 import json
@@ -171,7 +172,7 @@ def thread_rows(check, threads, running):
                                                  stack, wait_text(t)] + cores, None))
     if check.smp:
         check.note("SMP: status of the executing threads, stack of the ready ones, core and mapped core "
-                   "left to issue 16")
+                   "are gdb.real.cores.*'s to check")
     return rows
 
 
@@ -264,21 +265,22 @@ def registers(check, threads, running, cpu):
         live = live_registers(names)
         check_registers(check, current.name, current, "Executing", [register_text(n, live[n], family) for n in names])
     else:
-        check.note("SMP: the executing threads' registers left to issue 16")
+        check.note("SMP: the executing threads' registers are gdb.real.cores.*'s to check")
     # Every suspended thread of the scenario; the 109-thread builds add
     # nothing new to read there, so they only name sem_waiter_1 below. The
-    # saved frames of the Cortex-M kernels, floating-point ones included,
-    # are decoded by gdb.real.registers.* (cortex_m_registers_gdb.py);
-    # without a layout the one line saying so is checked here.
-    cortex_m = family.startswith("cortex-m")
-    suspended = [] if check.expect["many"] or cortex_m else [t for t in threads if t.address not in running]
+    # saved frames of the CPUs with a shipped layout are decoded by their
+    # own tests: Cortex-M by gdb.real.registers.* (cortex_m_registers_gdb.py),
+    # AArch64 by gdb.real.cores.* (cores_gdb.py); without a layout the one
+    # line saying so is checked here.
+    has_layout = family.startswith("cortex-m") or family == "aarch64"
+    suspended = [] if check.expect["many"] or has_layout else [t for t in threads if t.address not in running]
     for t in suspended:
         status = "Suspended" if t.state > truth.TERMINATED else STATE_WORDS[t.state]
         check_registers(check, t.name if t.name else "0x%x" % t.address, t, status, [NO_LAYOUT_LINE % tuple(cpu[:2])])
     # The same thread named by a C variable, a pointer and its address.
     sem1 = by_name.get("sem_waiter_1")
     if sem1 is not None:
-        want = None if cortex_m else [NO_LAYOUT_LINE % tuple(cpu[:2])]
+        want = None if has_layout else [NO_LAYOUT_LINE % tuple(cpu[:2])]
         for designator in ("th_sem1", "&th_sem1", "(TX_THREAD *) 0x%x" % sem1.address):
             check_registers(check, designator, sem1, "Suspended", want)
     refused = run("threadx registers timer_periodic")
@@ -338,7 +340,7 @@ def main():
         for command in truth.KINDS:
             table(check, command, kind_rows(check, command, by_address))
         if check.smp:
-            check.note("SMP: threadx current left to issue 16")
+            check.note("SMP: threadx current is gdb.real.cores.*'s to check")
         else:
             current = by_address[running[0]]
             check.same("threadx current", run("threadx current"),
