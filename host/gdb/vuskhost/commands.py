@@ -18,14 +18,12 @@ import sys
 
 import gdb
 
-from . import arch, catalogue
+from . import arch, catalogue, views
 from .gdb_target import GdbDebugger, default_config_dir
 from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError, Session
-from .wire import from_wire
 
 PLUGIN_NAME = "vusk_threadx"
 DEFAULT_TIMEOUT_SECONDS = 10
-NO_VALUE = "<unavailable>"
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 _SOURCE_ROOT = os.path.normpath(os.path.join(_HERE, "..", "..", ".."))
@@ -221,38 +219,17 @@ class Extension:
     # ------------------------------------------------------------ actions
 
     def show_kind(self, kind):
-        rows = catalogue.list_kind(self.session, kind)
-        if not rows:
-            gdb.write("No %s.\n" % kind.title)
-            return
-        gdb.write(catalogue.render_table(kind.headings, rows))
-
-    def _task_text(self, method, task):
-        answer = self.session.call(method, {"context": CONTEXT_HANDLE, "taskId": task})
-        key = "name" if method == "VUSK_Client_TaskNameGet" else "status"
-        value = answer.get(key)
-        return from_wire(value) if answer.get("return") == 0 and isinstance(value, str) else "?"
+        gdb.write(views.kind_text(kind, views.kind_rows(self.session, kind)))
 
     def show_current(self, argument=""):
-        answer = self.session.call("VUSK_Client_CurrentTaskGet", {"context": CONTEXT_HANDLE,
-                                                                  "checkInKernel": 0})
-        if answer.get("return") != 0:
-            raise PluginError("vusk_threadx: cannot find the current thread (return %r)"
-                              % answer.get("return"))
-        task = answer.get("taskId", 0)
-        if not task:
-            gdb.write("No thread is running.\n")
-            return
-        gdb.write("Current thread: %s (0x%x), %s\n" % (
-            self._task_text("VUSK_Client_TaskNameGet", task), task,
-            self._task_text("VUSK_Client_TaskStatusGet", task)))
+        gdb.write(views.current_text(views.current_data(self.session)))
 
     def _thread_address(self, argument):
         if not argument:
             raise PluginError("usage: threadx registers THREAD (a thread name or address)")
-        for row in catalogue.walk(self.session, catalogue.THREAD_KIND, 1, want_address=True):
-            if row.cells[0] == argument and row.address is not None:
-                return row.address
+        address = views.thread_by_name(self.session, argument)
+        if address is not None:
+            return address
         try:
             value = gdb.parse_and_eval(argument)
             # Only a number or a pointer can be a control block's address.
@@ -270,21 +247,7 @@ class Extension:
         if not self.session.serves("VUSK_Client_TaskRegisterRead"):
             raise PluginError("vusk_threadx: this plugin does not read thread registers")
         task = self._thread_address(argument.strip())
-        gdb.write("Registers of %s (0x%x), %s:\n" % (
-            self._task_text("VUSK_Client_TaskNameGet", task), task,
-            self._task_text("VUSK_Client_TaskStatusGet", task)))
-        for name, width, parts in registers.registers:
-            value = 0
-            for part in parts:
-                answer = self.session.call("VUSK_Client_TaskRegisterRead", {
-                    "context": CONTEXT_HANDLE, "taskId": task, "register": part.number})
-                if answer.get("return") != 0 or not isinstance(answer.get("value"), int):
-                    value = None
-                    break
-                value |= (answer["value"] & 0xFFFFFFFF) << part.shift
-            digits = (width + 3) // 4
-            text = NO_VALUE if value is None else "0x%0*x" % (digits, value & ((1 << width) - 1))
-            gdb.write("%-8s %s\n" % (name, text))
+        gdb.write(views.registers_text(views.registers_data(self.session, registers, task)))
 
     def record(self, argument):
         argument = argument.strip()

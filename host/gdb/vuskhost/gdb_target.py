@@ -9,21 +9,14 @@ traceback in the user's console.
 
 import os
 import re
-import sys
 
 import gdb
 
 from . import template
-from .services import STATUS_HALTED, STATUS_NO_TARGET, STATUS_RUNNING, Debugger, DebuggerError
+from .services import (STATUS_HALTED, STATUS_NO_TARGET, STATUS_RUNNING, STORAGE_FUNCTION, STORAGE_GLOBAL,
+                       STORAGE_STATIC, STORAGE_UNKNOWN, Debugger, DebuggerError, default_config_dir)  # noqa: F401
 
-CONFIG_SUBDIR = "vusk_threadx"
 STRING_CHUNK = 64
-
-# SymbolLookup "storageClass" answers.
-STORAGE_UNKNOWN = 0      # a linker symbol without debug information
-STORAGE_GLOBAL = 1
-STORAGE_STATIC = 2
-STORAGE_FUNCTION = 3
 
 _IDENTIFIER = re.compile(r"^[A-Za-z_$][\w$]*$")
 _INFO_SYMBOL = re.compile(r"^(\S+)(?: \+ (\d+))? in section")
@@ -231,11 +224,3 @@ class GdbDebugger(Debugger):
     def use_phy_space(self):
         return self.settings.use_phy_space()
 
-
-def default_config_dir():
-    """The per-user configuration directory of the plugin."""
-    if sys.platform == "win32":
-        base = os.environ.get("APPDATA") or os.path.expanduser("~")
-    else:
-        base = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
-    return os.path.join(base, CONFIG_SUBDIR)

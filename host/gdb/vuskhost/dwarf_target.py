@@ -1,0 +1,279 @@
+"""The debugger side of the services without GDB: the program's types from
+its ELF file (dwarf.DwarfTypes), expressions evaluated by cexpr over
+cvalues, memory and registers from a live target (LiveTarget: a GDB
+server through remote.RemoteTarget).
+
+DwarfDebugger is a services.Debugger and its own template.Target. An
+expression outside the supported shapes, memory the server refuses or a
+symbol the program does not describe fails that one service request
+(DebuggerError / TemplateError), never the session.
+
+LiveTarget maps what the plugin calls cores (1, 2 ... in the host's
+core list) onto the server's threads in the order the server lists them;
+register names are the target description's, with GDB's standard
+aliases ($sp, $pc, $fp, $ps) resolved per architecture.
+"""
+
+import os
+import sys
+
+from . import arch, cexpr, cvalues, template
+from .cvalues import CType, CValue
+from .remote import TargetError
+from .services import STATUS_HALTED, STATUS_RUNNING, Debugger, DebuggerError, default_config_dir
+from .tdesc import DescriptionError
+
+STRING_CHUNK = 64
+_MESSAGE_PREFIX = {1: "warning: ", 2: "error: "}
+# GDB's standard register names and the registers they stand for, first
+# present one wins.
+REGISTER_ALIASES = {
+    "sp": ("sp", "rsp", "esp"),
+    "pc": ("pc", "rip", "eip"),
+    "fp": ("fp", "rbp", "ebp", "x29", "r11"),
+    "ps": ("xpsr", "cpsr", "eflags", "ps"),
+}
+
+
+class LiveTarget:
+    """A halted target behind a GDB server."""
+
+    def __init__(self, remote, byte_order):
+        self.remote = remote
+        self.byte_order = byte_order
+        self.core = 1                 # the core that stopped: $sp and friends are its
+        self.running = False
+
+    def server_thread(self, core):
+        threads = self.remote.threads()
+        index = (core or self.core) - 1
+        if not 0 <= index < len(threads):
+            raise TargetError("no core %d (the server has %d threads)" % (core, len(threads)))
+        return threads[index]
+
+    def read_memory(self, address, length):
+        return self.remote.read_memory(address, length)
+
+    def write_memory(self, address, data):
+        self.remote.write_memory(address, data)
+
+    def find_register(self, name):
+        """The description's register for a name or a standard alias; None
+        when there is none."""
+        try:
+            description = self.remote.load_description()
+        except DescriptionError as e:
+            raise TargetError(str(e))
+        reg = description.register(name)
+        if reg is None:
+            for alias in REGISTER_ALIASES.get(name.lower(), ()):
+                reg = description.register(alias)
+                if reg is not None:
+                    break
+        return reg
+
+    def read_register(self, name, core=None):
+        """(value, register) of the CPU register, or None when there is no
+        such register. Raises TargetError."""
+        reg = self.find_register(name)
+        if reg is None:
+            return None
+        data = self.remote.register(self.server_thread(core), reg.number)
+        if data is None:
+            raise TargetError("register %s is unavailable" % reg.name)
+        return int.from_bytes(data, self.byte_order), reg
+
+    def status(self):
+        return STATUS_RUNNING if self.running else STATUS_HALTED
+
+
+class DwarfModel(cvalues.CValueModel):
+    """C values of the program, with $ registers from the live target."""
+
+    def __init__(self, types, live):
+        super().__init__(types, self._read_memory, self._read_register)
+        self.live = live
+        self.code_pointer = cvalues.pointer_to(CType(cvalues.FUNCTION, None, 1), types.pointer_size)
+        self.data_pointer = cvalues.pointer_to(self.void, types.pointer_size)
+
+    def _read_memory(self, address, length):
+        try:
+            return self.live.read_memory(address, length)
+        except TargetError as e:
+            raise cexpr.ExpressionError("Cannot access memory at address 0x%x (%s)" % (address, e))
+
+    def _read_register(self, name):
+        try:
+            found = self.live.read_register(name)
+        except TargetError as e:
+            raise cexpr.ExpressionError(str(e))
+        if found is None:
+            return None
+        value, reg = found
+        if reg.type == "code_ptr":
+            return CValue(self.code_pointer, raw=value)
+        if reg.type == "data_ptr" or name.lower() == "sp":
+            return CValue(self.data_pointer, raw=value)
+        signed = reg.type.startswith("int")
+        return CValue(cvalues.integer_type(reg.size, signed, reg.type), raw=cvalues._truncate(value, reg.size, signed))
+
+
+def to_scalar(model, value):
+    """cvalues.CValue -> template.Scalar (as gdb_target.to_scalar does for
+    gdb.Value)."""
+    t = value.type.strip()
+    kind = t.kind
+    if kind == cvalues.POINTER:
+        target = t.target.strip()
+        char = target.kind == cvalues.INT and target.size == 1
+        return template.Scalar("char_pointer" if char else "pointer",
+                               model.fetch(value) & ((1 << (8 * t.size)) - 1), t.size)
+    if kind == cvalues.ARRAY:
+        element = t.target.strip()
+        if element.kind == cvalues.INT and element.size == 1 and value.address is not None:
+            return template.Scalar("char_pointer", value.address, model.psize)
+        return template.Scalar("other", text="{...}")
+    if kind == cvalues.INT:
+        return template.Scalar("int", model.fetch(value), t.size, t.signed)
+    if kind == cvalues.FLOAT:
+        return template.Scalar("float", model.fetch(value), t.size, True)
+    if kind == cvalues.FUNCTION and value.address is not None:
+        return template.Scalar("function", value.address, model.psize)
+    return template.Scalar("other", text="{...}")
+
+
+class Settings:
+    """The answers the plugin asks its host for once (see commands.Settings)."""
+
+    def __init__(self, config_dir=None, phy_space=False):
+        self.config = config_dir or default_config_dir()
+        self.phy_space = phy_space
+
+
+class DwarfDebugger(Debugger, template.Target):
+    def __init__(self, types, live, settings=None, log=None):
+        """types: dwarf.DwarfTypes; live: LiveTarget; log(text): where
+        the plugin's messages go (standard error by default)."""
+        self.types = types
+        self.live = live
+        self.settings = settings or Settings()
+        self.log = log or (lambda text: sys.stderr.write(text))
+        self.model = DwarfModel(types, live)
+        self.evaluator = cexpr.Evaluator(self.model)
+        found = arch.cpu_for_architecture(types.architecture)
+        self.registers = found[2] if found else None
+
+    # ------------------------------------------------------------ template.Target
+
+    def template_target(self):
+        return self
+
+    def scalar(self, expression):
+        try:
+            return self._scalar(expression)
+        except DebuggerError as e:
+            raise template.TemplateError(str(e))
+
+    def c_string(self, address, limit):
+        data = bytearray()
+        while len(data) < limit:
+            want = min(STRING_CHUNK, limit - len(data))
+            chunk = self._read_until_fault(address + len(data), want)
+            end = chunk.find(b"\0")
+            if end >= 0:
+                data += chunk[:end]
+                break
+            data += chunk
+            if len(chunk) < want:
+                raise template.TemplateError("cannot read a string at 0x%x" % address)
+        return bytes(data).decode("utf-8", errors="replace")
+
+    def _read_until_fault(self, address, length):
+        try:
+            return self.live.read_memory(address, length)
+        except TargetError:
+            pass
+        data = bytearray()
+        for i in range(length):
+            try:
+                data += self.live.read_memory(address + i, 1)
+            except TargetError:
+                break
+        return bytes(data)
+
+    def symbol_at(self, address):
+        found = self.types.symbol_containing(address)
+        if found is None:
+            return None
+        symbol, offset = found
+        return symbol.name + ("+%d" % offset if offset else "")
+
+    def function_at(self, address):
+        found = self.types.symbol_containing(address, functions_only=True)
+        if found is None:
+            return self.symbol_at(address)
+        symbol, offset = found
+        return symbol.name + ("+%d" % offset if offset else "")
+
+    # ------------------------------------------------------------ services.Debugger
+
+    def evaluate(self, expression):
+        scalar = self._scalar(expression)
+        if scalar.kind == "other":
+            raise DebuggerError("%s is not a number" % expression)
+        if scalar.kind == "float":
+            return int(scalar.value)
+        return scalar.value if scalar.kind == "int" else scalar.bits()
+
+    def _scalar(self, expression):
+        try:
+            return to_scalar(self.model, self.evaluator.evaluate(expression))
+        except cexpr.ExpressionError as e:
+            raise DebuggerError("%s: %s" % (expression, e))
+
+    def read_memory(self, address, length):
+        try:
+            return self.live.read_memory(address, length)
+        except TargetError as e:
+            raise DebuggerError(str(e))
+
+    def write_memory(self, address, data):
+        try:
+            self.live.write_memory(address, data)
+        except TargetError as e:
+            raise DebuggerError(str(e))
+
+    def register_map(self):
+        return self.registers
+
+    def read_register(self, name, core):
+        try:
+            found = self.live.read_register(name, core)
+        except TargetError as e:
+            raise DebuggerError(str(e))
+        if found is None:
+            raise DebuggerError("the server has no register %s" % name)
+        return found[0]
+
+    def lookup_symbol(self, name):
+        return self.types.storage_class(name)
+
+    def show_message(self, message_type, text):
+        if not text.endswith("\n"):
+            text += "\n"
+        self.log("vusk_threadx: " + _MESSAGE_PREFIX.get(message_type, "") + text)
+
+    def target_status(self):
+        return self.live.status()
+
+    def config_dir(self, create):
+        directory = self.settings.config
+        if create:
+            try:
+                os.makedirs(directory, exist_ok=True)
+            except OSError as e:
+                raise DebuggerError(str(e))
+        return directory
+
+    def use_phy_space(self):
+        return self.settings.phy_space
