@@ -259,6 +259,21 @@ class Link:
             pass
 
 
+def wait(links, timeout=None):
+    """Waits until one of links has an event; returns those that have.
+    Raises LinkClosed when one of them is closed."""
+    while True:
+        ready = [link for link in links if link.has_events()]
+        if ready:
+            return ready
+        readable, _, _ = select.select([link.sock for link in links], [], [], timeout)
+        if not readable:
+            return []
+        for link in links:
+            if link.sock in readable:
+                link._fill(0)
+
+
 def connect(address, timeout):
     """A socket to "HOST:PORT", ":PORT" or a Unix socket path."""
     if ":" in address and not address.startswith("/") and "/" not in address.split(":")[0]:

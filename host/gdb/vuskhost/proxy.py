@@ -1,0 +1,598 @@
+"""A remote-protocol proxy that shows ThreadX threads as GDB threads.
+
+GDB connects to the proxy; the proxy connects to the GDB server (QEMU's
+stub, OpenOCD, pyOCD, a J-Link server, gdbserver) once per GDB connection
+and passes every packet on untouched, with these exceptions:
+
+- qSupported: "multiprocess+" is taken out both ways (thread ids stay
+  plain hex numbers) and "qXfer:threads:read+" is offered to GDB;
+- while the target is halted and the kernel runs threads, the thread
+  packets are answered here: qfThreadInfo/qsThreadInfo,
+  qXfer:threads:read (names, and the state as extra text),
+  qThreadExtraInfo, qC, T, Hg/Hc, and g/p/G/P of the selected thread.
+  A thread's id is its control block's address. The running thread's
+  registers are the CPU's (the packet goes to the server, for the server
+  thread of the core it runs on); a suspended thread's come from the frame
+  it saved, read by the plugin (VUSK_Client_TaskRegisterRead) and laid
+  out in the order of the server's target description, "xx" for a
+  register the frame does not hold. Writing a suspended thread's
+  registers, or stepping it, is refused with an "E." error text;
+- stop replies get "thread:ID;" of the ThreadX thread running on the core
+  that stopped.
+
+A core with no thread running (interrupt, idle loop, kernel start-up) is
+shown as a thread of its own, id = the core number (1, 2 ...): no control
+block lies there. Before the kernel has created threads, when the program
+lacks the kernel's debug information, or when the plugin cannot tell,
+every packet goes to the server and GDB sees the server's own threads.
+
+One GDB connection is served at a time; when either side goes away, the
+other connection is closed and the proxy waits for the next GDB. Faults
+of the plugin or of the server on a request of the proxy's own are
+reported on standard error and the packet is answered from the server.
+"""
+
+import socket
+import traceback
+import xml.sax.saxutils
+
+from . import catalogue, remote, rsp, standalone, views
+from .dwarf_target import DwarfDebugger, LiveTarget, Settings
+from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError
+from .tdesc import DescriptionError
+
+CONNECT_SECONDS = 10.0
+# Thread ids per qfThreadInfo/qsThreadInfo reply.
+IDS_PER_REPLY = 64
+# Attributes of the thread list the proxy shows: name, state, what it waits on.
+NAME_COLUMN, STATUS_COLUMN, WAITS_COLUMN = 0, 3, 6
+THREAD_COLUMNS = (NAME_COLUMN, STATUS_COLUMN, WAITS_COLUMN)
+NOT_WAITING = ("", "N/A", "?")
+NO_THREAD_NAME = "core %d"
+NO_THREAD_TEXT = "no thread running (interrupt, idle loop or kernel start-up)"
+
+ERROR_SUSPENDED_WRITE = b"E.the registers of a suspended ThreadX thread cannot be written"
+ERROR_SUSPENDED_STEP = b"E.a suspended ThreadX thread cannot be stepped; select the running thread"
+ERROR_NON_STOP = b"E.the ThreadX proxy works in all-stop mode only"
+ERROR_NO_THREAD = b"E01"
+ERROR_FAILURE = b"E.ThreadX proxy failure: "
+
+_RESUMES = (b"c", b"C", b"s", b"S")
+_STEP_ACTIONS = (b"s", b"S", b"r")
+
+
+def thread_id_text(number):
+    return b"%x" % number
+
+
+def parse_thread_id(text):
+    """GDB's thread id: a hex number, 0 (any) or -1 (all). None if unreadable."""
+    try:
+        return int(text, 16)
+    except ValueError:
+        return None
+
+
+def is_output(reply):
+    return reply[:1] == b"O" and reply != b"OK" and len(reply) > 1 and all(
+        c in b"0123456789abcdefABCDEF" for c in reply[1:])
+
+
+class Thread:
+    __slots__ = ("id", "name", "extra", "core")
+
+    def __init__(self, id_, name, extra, core=None):
+        self.id, self.name, self.extra, self.core = id_, name, extra, core
+
+
+class ThreadView:
+    """The kernel's threads at one stop: every thread in creation order
+    (pseudo threads for idle cores first), which runs on which core."""
+
+    def __init__(self, threads, running):
+        self.threads = threads
+        self.running = running            # core (1-based) -> thread id
+        self.by_id = {t.id: t for t in threads}
+        self.core_of = {thread: core for core, thread in running.items()}
+
+    def document(self):
+        """The qXfer:threads:read document (bytes)."""
+        parts = [b'<?xml version="1.0"?>\n<threads>\n']
+        for t in self.threads:
+            attributes = 'id="%x"' % t.id
+            if t.id in self.core_of:
+                attributes += ' core="%d"' % (self.core_of[t.id] - 1)
+            attributes += " name=%s" % xml.sax.saxutils.quoteattr(t.name)
+            parts.append(("<thread %s>%s</thread>\n" % (attributes, xml.sax.saxutils.escape(t.extra)))
+                         .encode("utf-8", errors="replace"))
+        parts.append(b"</threads>\n")
+        return b"".join(parts)
+
+
+class Kernel:
+    """The plugin's view of the kernel for one GDB connection."""
+
+    def __init__(self, options, types, live):
+        self.types = types
+        self.live = live
+        self.debugger = DwarfDebugger(types, live, Settings(options.config_dir), standalone.log)
+        self.session = standalone.make_session(self.debugger, options, lambda: len(live.remote.threads()))
+        self.notified = False
+        self.current = {}
+        self.view = None
+        self.frames = {}                 # thread id -> {register name: value or None}
+
+    def forget(self):
+        """The target ran or changed: the next question starts afresh."""
+        self.notified = False
+        self.current = {}
+        self.view = None
+        self.frames = {}
+
+    def _ready(self):
+        if not self.notified:
+            self.session.ensure_started()
+            self.session.call("VUSK_Client_TargetNotify", {"context": CONTEXT_HANDLE,
+                                                            "notice": NOTICE_TARGET_HALTED})
+            self.notified = True
+            self.session.show_stderr()
+
+    def running_on(self, core):
+        """The control block address of the thread running on core (1-based);
+        0 when none runs there. Raises PluginError."""
+        if core not in self.current:
+            self._ready()
+            self.current[core] = views.current_task(self.session, core)
+        return self.current[core]
+
+    def threads(self, cores):
+        """The ThreadView of this stop (None: the kernel has no threads yet).
+        Raises PluginError."""
+        if self.view is None:
+            self._ready()
+            rows = catalogue.walk(self.session, catalogue.THREAD_KIND, THREAD_COLUMNS, want_address=True)
+            running = {core: self.running_on(core) or core for core in range(1, cores + 1)}
+            pseudo = [Thread(core, NO_THREAD_NAME % (core - 1), NO_THREAD_TEXT, core)
+                      for core, thread in sorted(running.items()) if thread == core]
+            listed = [Thread(row.address, row.cells[0], self._extra(row.cells[1], row.cells[2]))
+                      for row in rows if row.address]
+            self.view = ThreadView(pseudo + listed, running) if listed else False
+            self.session.show_stderr()
+        return self.view or None
+
+    @staticmethod
+    def _extra(status, waits):
+        return status if waits in NOT_WAITING else "%s, %s" % (status, waits.strip())
+
+    def frame_registers(self, thread):
+        """{debugger register name: value or None} of a suspended thread."""
+        values = self.frames.get(thread)
+        if values is None:
+            registers = self.debugger.register_map()
+            values = {}
+            if registers is not None and self.session.serves("VUSK_Client_TaskRegisterRead"):
+                self._ready()
+                for name, width, parts in registers.registers:
+                    values[name] = views.read_task_register(self.session, thread, parts)
+            self.frames[thread] = values
+            self.session.show_stderr()
+        return values
+
+    def close(self):
+        self.session.stop()
+
+
+class Bridge:
+    """One GDB connection and its server connection."""
+
+    def __init__(self, proxy, gdb_sock, server_sock):
+        self.options = proxy.options
+        self.types = proxy.types
+        self.gdb = rsp.Link(gdb_sock, "GDB", standalone.log)
+        self.server = rsp.Link(server_sock, "the GDB server", standalone.log)
+        self.remote = remote.RemoteTarget(self.server, self.types.regions if self.types else (),
+                                          log=standalone.log)
+        self.live = LiveTarget(self.remote, self.types.byte_order) if self.types else None
+        self.kernel = Kernel(self.options, self.types, self.live) if proxy.threads_enabled else None
+        self.halted = False
+        self.stop_core = 1
+        self.general = 0                 # GDB's Hg selection (0: any)
+        self.resume_thread = -1          # GDB's Hc selection
+        self.server_lists_threads = False
+        self.deferred = []               # GDB packets that came while the target ran
+        self.pending_ids = []            # thread ids qsThreadInfo still has to give
+
+    # ------------------------------------------------------------ the loop
+
+    def run(self):
+        try:
+            while True:
+                ready = rsp.wait([self.gdb, self.server])
+                if self.server in ready:
+                    # Nothing asked: a late or spontaneous packet; GDB gets it.
+                    for event in self._drain(self.server):
+                        if event.kind == rsp.PACKET:
+                            self.gdb.send(event.payload)
+                if self.gdb in ready:
+                    for event in self._drain(self.gdb):
+                        self.take(event)
+        except rsp.LinkClosed as e:
+            standalone.log("vusk-gdbproxy: %s\n" % e)
+        finally:
+            if self.kernel is not None:
+                self.kernel.close()
+            self.gdb.close()
+            self.server.close()
+
+    @staticmethod
+    def _drain(link):
+        events, link.events = link.events, []
+        return events
+
+    def take(self, event):
+        if event.kind == rsp.BREAK:
+            self.server.send_interrupt()
+            return
+        payload = event.payload
+        try:
+            reply = self.handle(payload)
+        except rsp.LinkClosed:
+            raise
+        except Exception as e:              # a fault of ours: GDB still gets an answer
+            standalone.log("vusk-gdbproxy: %s failed:\n%s" % (payload[:40].decode("latin-1"), traceback.format_exc()))
+            reply = ERROR_FAILURE + str(e).encode("latin-1", errors="replace")[:200]
+        if reply is not None:
+            self.gdb.send(reply)
+            while self.deferred:
+                self.take(self.deferred.pop(0))
+
+    # ------------------------------------------------------------ passing on
+
+    def forward(self, payload):
+        """Passes a packet to the server; its reply (console output on the way
+        goes to GDB, interrupts from GDB go to the server)."""
+        self.server.send(payload)
+        while True:
+            ready = rsp.wait([self.gdb, self.server])
+            if self.server in ready:
+                event = self.server.events.pop(0)
+                if event.kind != rsp.PACKET:
+                    continue
+                if is_output(rsp.decode(event.payload)):
+                    self.gdb.send(event.payload)
+                    continue
+                return event.payload
+            for event in self._drain(self.gdb):
+                if event.kind == rsp.BREAK:
+                    self.server.send_interrupt()
+                else:
+                    self.deferred.append(event)
+
+    def threads_active(self):
+        """The ThreadView when the thread packets are answered here, else None."""
+        if self.kernel is None or not self.halted:
+            return None
+        try:
+            return self.kernel.threads(len(self.remote.threads()))
+        except (PluginError, remote.TargetError) as e:
+            standalone.log("vusk-gdbproxy: %s; showing the server's threads\n" % e)
+            return None
+
+    # ------------------------------------------------------------ dispatch
+
+    def handle(self, payload):
+        """The reply for one GDB packet (None: nothing goes back)."""
+        if payload.startswith(b"qSupported"):
+            return self.supported(payload)
+        if payload == b"QStartNoAckMode":
+            reply = self.forward(payload)
+            if reply == b"OK":
+                self.server.ack_mode = False
+                self.gdb.send(reply)
+                self.gdb.ack_mode = False
+                return None
+            return reply
+        if payload.startswith(b"QNonStop:") and payload != b"QNonStop:0":
+            return ERROR_NON_STOP
+        if payload == b"?":
+            return self.stopped(self.forward(payload))
+        if payload[:1] in _RESUMES or (payload.startswith(b"vCont") and payload != b"vCont?") or \
+                payload.startswith((b"vRun", b"vAttach")):
+            return self.resume(payload)
+        if payload in (b"k", b"R") or payload.startswith(b"R"):
+            # No reply comes to these (the server may well go away).
+            self.halted = False
+            self.forget()
+            self.server.send(payload)
+            return None
+        if payload.startswith(b"D"):
+            self.halted = False
+            self.forget()
+            return self.forward(payload)
+        if payload.startswith((b"M", b"X", b"qRcmd", b"vFlash")):
+            reply = self.forward(payload)
+            self.forget()
+            return reply
+        view = self.threads_active() if self._is_thread_packet(payload) else None
+        if view is None:
+            return self.passed_through(payload)
+        return self.answered(payload, view)
+
+    @staticmethod
+    def _is_thread_packet(payload):
+        return payload[:1] in (b"H", b"g", b"G", b"p", b"P", b"T") or payload in (b"qC", b"qfThreadInfo",
+                                                                                   b"qsThreadInfo") \
+            or payload.startswith((b"qThreadExtraInfo,", b"qXfer:threads:read:"))
+
+    def forget(self):
+        self.remote.forget()
+        if self.kernel is not None:
+            self.kernel.forget()
+
+    def passed_through(self, payload):
+        """A packet for the server as it stands; qXfer:threads is made up
+        from qfThreadInfo for a server that does not offer it."""
+        if payload.startswith(b"qXfer:threads:read:") and not self.server_lists_threads:
+            self.remote.forget_threads()
+            ids = self.remote.threads() if self.halted else []
+            document = b'<?xml version="1.0"?>\n<threads>\n' + b"".join(
+                b'<thread id="%s"/>\n' % t for t in ids) + b"</threads>\n"
+            return self.xfer_slice(document, payload)
+        if payload.startswith(b"H") and len(payload) > 1:
+            self.remote.selected.pop(payload[1:2].decode("latin-1"), None)
+            reply = self.forward(payload)
+            if reply == b"OK":
+                self.remote.selected[payload[1:2].decode("latin-1")] = payload[2:]
+            return reply
+        if payload[:1] in (b"G", b"P"):
+            reply = self.forward(payload)
+            self.forget()
+            return reply
+        return self.forward(payload)
+
+    def supported(self, payload):
+        features = [f for f in payload.split(b":", 1)[1].split(b";") if f != b"multiprocess+"] \
+            if b":" in payload else []
+        reply = self.forward(b"qSupported:" + b";".join(features) if features else b"qSupported")
+        self.remote.take_supported(reply)
+        offered = [f for f in reply.split(b";") if f and f != b"multiprocess+"]
+        self.server_lists_threads = b"qXfer:threads:read+" in offered
+        if self.kernel is not None and not self.server_lists_threads:
+            offered.append(b"qXfer:threads:read+")
+        return b";".join(offered)
+
+    # ------------------------------------------------------------ running and stopping
+
+    def resume(self, payload):
+        view = self.threads_active()
+        if view is not None:
+            payload, refusal = self.resume_for_server(payload, view)
+            if refusal:
+                return refusal
+        self.halted = False
+        self.forget()
+        self.server.send(payload)
+        while True:
+            ready = rsp.wait([self.gdb, self.server])
+            for event in self._drain(self.gdb) if self.gdb in ready else ():
+                if event.kind == rsp.BREAK:
+                    self.server.send_interrupt()
+                elif event.payload[:1] == b"F":
+                    self.server.send(event.payload)     # a File-I/O answer: the target goes on
+                else:
+                    self.deferred.append(event)
+            if self.server not in ready:
+                continue
+            event = self.server.events.pop(0)
+            if event.kind != rsp.PACKET:
+                continue
+            reply = rsp.decode(event.payload)
+            if is_output(reply) or reply[:1] == b"F":
+                self.gdb.send(event.payload)
+                continue
+            if reply[:1] in (b"W", b"X"):
+                return event.payload           # the program ended
+            return self.stopped(event.payload)
+
+    def resume_for_server(self, payload, view):
+        """(payload with the server's thread ids, refusal or None)."""
+        if payload[:1] in (b"s", b"S"):
+            if self.target_of(self.resume_thread, view) == "frame":
+                return payload, ERROR_SUSPENDED_STEP
+            core = self.core_of(self.resume_thread, view)
+            self.remote.select("c", self.remote.threads()[core - 1])
+            return payload, None
+        if not payload.startswith(b"vCont;"):
+            return payload, None
+        actions = []
+        for action in payload[len(b"vCont;"):].split(b";"):
+            verb, _, thread = action.partition(b":")
+            if not thread:
+                actions.append(action)
+                continue
+            number = parse_thread_id(thread)
+            if number in (0, -1):
+                actions.append(action)         # any or all threads: the server's own meaning
+                continue
+            target = self.target_of(number, view)
+            if target == "frame":
+                if verb[:1] in _STEP_ACTIONS:
+                    return payload, ERROR_SUSPENDED_STEP
+                continue                       # continuing it is continuing the target
+            if target == "cpu":
+                thread = self.remote.threads()[self.core_of(number, view) - 1]
+            actions.append(verb + b":" + thread)
+        return b"vCont;" + b";".join(actions or [b"c"]), None
+
+    def stopped(self, payload):
+        """A stop reply from the server, as GDB gets it."""
+        reply = rsp.decode(payload)
+        if not remote.is_stop_reply(reply):
+            return payload
+        self.halted = True
+        self.forget()
+        if self.kernel is None:
+            return payload
+        pairs = reply[3:].split(b";") if reply[:1] == b"T" else []
+        server_thread = next((p[len(b"thread:"):] for p in pairs if p.startswith(b"thread:")), None)
+        try:
+            threads = self.remote.threads()
+            if server_thread is not None and server_thread not in threads:
+                self.remote.forget_threads()
+                threads = self.remote.threads()
+            self.stop_core = threads.index(server_thread) + 1 if server_thread in threads else 1
+            self.live.core = self.stop_core
+        except remote.TargetError as e:
+            standalone.log("vusk-gdbproxy: %s\n" % e)
+            return payload
+        view = self.threads_active()
+        if view is None:
+            return payload
+        running = view.running.get(self.stop_core)
+        kept = [p for p in pairs if p and not p.startswith(b"thread:")]
+        return b"T" + reply[1:3] + b"thread:" + thread_id_text(running) + b";" + b"".join(p + b";" for p in kept)
+
+    # ------------------------------------------------------------ the thread packets
+
+    def target_of(self, number, view):
+        """"cpu" for a thread whose registers are a core's, "frame" for a
+        suspended thread, None for an id nobody has."""
+        if number in (0, -1, None) or number in view.core_of:
+            return "cpu"
+        if number in view.by_id:
+            return "frame"
+        return None
+
+    def core_of(self, number, view):
+        if number in view.core_of:
+            return view.core_of[number]
+        return self.stop_core
+
+    def answered(self, payload, view):
+        kind = payload[:1]
+        if kind == b"H" and len(payload) > 1:
+            number = parse_thread_id(payload[2:])
+            if number is None or (number not in (0, -1) and self.target_of(number, view) is None):
+                return ERROR_NO_THREAD
+            if payload[1:2] == b"g":
+                self.general = number
+            else:
+                self.resume_thread = number
+            return b"OK"
+        if kind == b"T":
+            return b"OK" if self.target_of(parse_thread_id(payload[1:]), view) else ERROR_NO_THREAD
+        if payload == b"qC":
+            return b"QC" + thread_id_text(view.running.get(self.stop_core, self.stop_core))
+        if payload in (b"qfThreadInfo", b"qsThreadInfo"):
+            return self.thread_ids(payload, view)
+        if payload.startswith(b"qThreadExtraInfo,"):
+            thread = view.by_id.get(parse_thread_id(payload[len(b"qThreadExtraInfo,"):]))
+            if thread is None:
+                return ERROR_NO_THREAD
+            return rsp.hex_text(thread.extra.encode("utf-8", errors="replace"))
+        if payload.startswith(b"qXfer:threads:read:"):
+            return self.xfer_slice(view.document(), payload)
+        return self.registers(payload, view)
+
+    def thread_ids(self, payload, view):
+        if payload == b"qfThreadInfo":
+            self.pending_ids = [t.id for t in view.threads]
+        ids, self.pending_ids = self.pending_ids[:IDS_PER_REPLY], self.pending_ids[IDS_PER_REPLY:]
+        if not ids:
+            return b"l"
+        return b"m" + b",".join(thread_id_text(i) for i in ids)
+
+    @staticmethod
+    def xfer_slice(document, payload):
+        try:
+            offset, length = (int(x, 16) for x in payload.rsplit(b":", 1)[1].split(b","))
+        except ValueError:
+            return b"E00"
+        piece = document[offset:offset + length]
+        more = offset + length < len(document)
+        return (b"m" if more else b"l") + rsp.escape(piece)
+
+    def registers(self, payload, view):
+        """g, p, G, P of the selected thread."""
+        kind = payload[:1]
+        target = self.target_of(self.general, view)
+        if target != "frame":
+            # The CPU's registers: the server, for the core's own thread.
+            core = self.core_of(self.general, view)
+            self.remote.select("g", self.remote.threads()[core - 1])
+            reply = self.forward(payload)
+            if kind in (b"G", b"P"):
+                self.forget()
+            return reply
+        if kind in (b"G", b"P"):
+            return ERROR_SUSPENDED_WRITE
+        try:
+            description = self.remote.load_description()
+        except (DescriptionError, remote.TargetError) as e:
+            return b"E." + str(e).encode("latin-1", errors="replace")[:200]
+        values = self.kernel.frame_registers(self.general)
+        order = self.types.byte_order
+        if kind == b"g":
+            return b"".join(self._register_hex(reg, values, order) for reg in description.registers)
+        number = parse_thread_id(payload[1:])
+        reg = description.by_number.get(number)
+        if reg is None:
+            return b"E00"
+        return self._register_hex(reg, values, order)
+
+    @staticmethod
+    def _register_hex(reg, values, order):
+        value = values.get(reg.name)
+        if value is None:
+            return b"xx" * reg.size
+        return rsp.hex_text((value & ((1 << (8 * reg.size)) - 1)).to_bytes(reg.size, order))
+
+
+class Proxy:
+    def __init__(self, options):
+        self.options = options
+        self.types = None
+        self.threads_enabled = False
+        try:
+            self.types = standalone.load_program(options.elf)
+        except standalone.ToolError as e:
+            standalone.log("vusk-gdbproxy: %s; passing every packet on\n" % e)
+            return
+        missing = standalone.missing_debug_info(self.types)
+        if missing:
+            standalone.log("vusk-gdbproxy: %s; passing every packet on (GDB sees the server's threads)\n"
+                           % standalone.missing_message(self.types, missing))
+            return
+        try:
+            standalone.cpu_type(self.types, options.cpu_type)
+        except standalone.ToolError as e:
+            standalone.log("vusk-gdbproxy: %s; passing every packet on\n" % e)
+            return
+        self.threads_enabled = True
+
+    def serve(self, listener, once=False):
+        """Serves GDB connections one after another (only the first with
+        once)."""
+        while True:
+            try:
+                gdb_sock, peer = listener.accept()
+            except InterruptedError:
+                continue
+            self.serve_connection(gdb_sock)
+            if once:
+                return
+
+    def serve_connection(self, gdb_sock):
+        if gdb_sock.family == socket.AF_INET:
+            gdb_sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        try:
+            server_sock = rsp.connect(self.options.remote, CONNECT_SECONDS)
+        except (OSError, ValueError) as e:
+            standalone.log("vusk-gdbproxy: cannot connect to %s: %s\n"
+                           % (self.options.remote, getattr(e, "strerror", None) or e))
+            gdb_sock.close()
+            return
+        standalone.log("vusk-gdbproxy: GDB connected; serving it through %s\n" % self.options.remote)
+        Bridge(self, gdb_sock, server_sock).run()
+        standalone.log("vusk-gdbproxy: the connection ended; waiting for GDB\n")
+
