@@ -109,8 +109,23 @@ class ThreadView:
         return b"".join(parts)
 
 
+class Memo:
+    """A plugin answer and the target state it was computed from."""
+
+    __slots__ = ("footprint", "value")
+
+    def __init__(self, footprint, value):
+        self.footprint, self.value = footprint, value
+
+
 class Kernel:
-    """The plugin's view of the kernel for one GDB connection."""
+    """The plugin's view of the kernel for one GDB connection.
+
+    Answers are kept for the stop (forget() drops them) and, beyond it, as
+    memos with the footprint of target state they were computed from: at a
+    later stop a memo whose memory and registers read the same again is
+    the answer the plugin would give, without asking it (stepping through
+    code leaves the other threads' control blocks and frames as they were)."""
 
     def __init__(self, options, types, live):
         self.types = types
@@ -121,6 +136,7 @@ class Kernel:
         self.current = {}
         self.view = None
         self.frames = {}                 # thread id -> {register name: value or None}
+        self.memos = {}                  # "threads" or a thread id -> Memo
 
     def forget(self):
         """The target ran or changed: the next question starts afresh."""
@@ -137,6 +153,19 @@ class Kernel:
             self.notified = True
             self.session.show_stderr()
 
+    def _remembered(self, key, compute):
+        """compute()'s value, or the memo's when its footprint still holds."""
+        remote_target = self.live.remote
+        memo = self.memos.get(key)
+        if memo is not None and remote_target.unchanged(memo.footprint):
+            return memo.value
+        with remote_target.recording() as footprint:
+            self._ready()
+            value = compute()
+        self.memos[key] = Memo(footprint, value)
+        self.session.show_stderr()
+        return value
+
     def running_on(self, core):
         """The control block address of the thread running on core (1-based);
         0 when none runs there. Raises PluginError."""
@@ -149,16 +178,17 @@ class Kernel:
         """The ThreadView of this stop (None: the kernel has no threads yet).
         Raises PluginError."""
         if self.view is None:
-            self._ready()
-            rows = catalogue.walk(self.session, catalogue.THREAD_KIND, THREAD_COLUMNS, want_address=True)
+            listed = self._remembered("threads", self._listed)
             running = {core: self.running_on(core) or core for core in range(1, cores + 1)}
             pseudo = [Thread(core, NO_THREAD_NAME % (core - 1), NO_THREAD_TEXT, core)
                       for core, thread in sorted(running.items()) if thread == core]
-            listed = [Thread(row.address, row.cells[0], self._extra(row.cells[1], row.cells[2]))
-                      for row in rows if row.address]
             self.view = ThreadView(pseudo + listed, running) if listed else False
-            self.session.show_stderr()
         return self.view or None
+
+    def _listed(self):
+        rows = catalogue.walk(self.session, catalogue.THREAD_KIND, THREAD_COLUMNS, want_address=True)
+        return [Thread(row.address, row.cells[0], self._extra(row.cells[1], row.cells[2]))
+                for row in rows if row.address]
 
     @staticmethod
     def _extra(status, waits):
@@ -168,15 +198,16 @@ class Kernel:
         """{debugger register name: value or None} of a suspended thread."""
         values = self.frames.get(thread)
         if values is None:
-            registers = self.debugger.register_map()
-            values = {}
-            if registers is not None and self.session.serves("VUSK_Client_TaskRegisterRead"):
-                self._ready()
-                for name, width, parts in registers.registers:
-                    values[name] = views.read_task_register(self.session, thread, parts)
+            values = self._remembered(thread, lambda: self._read_frame(thread))
             self.frames[thread] = values
-            self.session.show_stderr()
         return values
+
+    def _read_frame(self, thread):
+        registers = self.debugger.register_map()
+        if registers is None or not self.session.serves("VUSK_Client_TaskRegisterRead"):
+            return {}
+        return {name: views.read_task_register(self.session, thread, parts)
+                for name, width, parts in registers.registers}
 
     def close(self):
         self.session.stop()
@@ -195,6 +226,7 @@ class Bridge:
         self.live = LiveTarget(self.remote, self.types.byte_order) if self.types else None
         self.kernel = Kernel(self.options, self.types, self.live) if proxy.threads_enabled else None
         self.halted = False
+        self.kernel_threads = False      # this stop's thread packets are answered here
         self.stop_core = 1
         self.general = 0                 # GDB's Hg selection (0: any)
         self.resume_thread = -1          # GDB's Hc selection
@@ -268,15 +300,44 @@ class Bridge:
                 else:
                     self.deferred.append(event)
 
-    def threads_active(self):
-        """The ThreadView when the thread packets are answered here, else None."""
-        if self.kernel is None or not self.halted:
-            return None
+    def cores(self):
+        return len(self.remote.threads())
+
+    def plugin_fault(self, error):
+        """The plugin or the server failed a question of ours: this stop
+        shows the server's threads."""
+        standalone.log("vusk-gdbproxy: %s; showing the server's threads\n" % error)
+        self.kernel_threads = False
+
+    def thread_view(self):
+        """The whole thread list of this stop, or None (then the packet goes
+        to the server)."""
         try:
-            return self.kernel.threads(len(self.remote.threads()))
+            view = self.kernel.threads(self.cores())
         except (PluginError, remote.TargetError) as e:
-            standalone.log("vusk-gdbproxy: %s; showing the server's threads\n" % e)
+            self.plugin_fault(e)
             return None
+        if view is None:
+            self.kernel_threads = False
+        return view
+
+    def classify(self, number):
+        """("cpu", core) for an id whose registers are a core's: a running
+        thread, a core without one, or "any"; ("frame", None) for a suspended
+        thread; (None, None) for an id nobody has. Reads the whole list
+        only when the running threads do not tell."""
+        if number in (0, -1):
+            return "cpu", self.stop_core
+        if number is None:
+            return None, None
+        for core in range(1, self.cores() + 1):
+            running = self.kernel.running_on(core)
+            if number == running or (number == core and running == 0):
+                return "cpu", core
+        view = self.thread_view()
+        if view is not None and number in view.by_id:
+            return "frame", None
+        return None, None
 
     # ------------------------------------------------------------ dispatch
 
@@ -313,10 +374,15 @@ class Bridge:
             reply = self.forward(payload)
             self.forget()
             return reply
-        view = self.threads_active() if self._is_thread_packet(payload) else None
-        if view is None:
-            return self.passed_through(payload)
-        return self.answered(payload, view)
+        if self.kernel_threads and self._is_thread_packet(payload):
+            try:
+                reply = self.answered(payload)
+            except (PluginError, remote.TargetError) as e:
+                self.plugin_fault(e)
+                reply = None
+            if reply is not None:
+                return reply
+        return self.passed_through(payload)
 
     @staticmethod
     def _is_thread_packet(payload):
@@ -364,12 +430,16 @@ class Bridge:
     # ------------------------------------------------------------ running and stopping
 
     def resume(self, payload):
-        view = self.threads_active()
-        if view is not None:
-            payload, refusal = self.resume_for_server(payload, view)
+        if self.kernel_threads:
+            try:
+                payload, refusal = self.resume_for_server(payload)
+            except (PluginError, remote.TargetError) as e:
+                self.plugin_fault(e)
+                refusal = None
             if refusal:
                 return refusal
         self.halted = False
+        self.kernel_threads = False
         self.forget()
         self.server.send(payload)
         while True:
@@ -394,13 +464,14 @@ class Bridge:
                 return event.payload           # the program ended
             return self.stopped(event.payload)
 
-    def resume_for_server(self, payload, view):
+    def resume_for_server(self, payload):
         """(payload with the server's thread ids, refusal or None)."""
         if payload[:1] in (b"s", b"S"):
-            if self.target_of(self.resume_thread, view) == "frame":
+            target, core = self.classify(self.resume_thread)
+            if target == "frame":
                 return payload, ERROR_SUSPENDED_STEP
-            core = self.core_of(self.resume_thread, view)
-            self.remote.select("c", self.remote.threads()[core - 1])
+            if target == "cpu":
+                self.remote.select("c", self.remote.threads()[core - 1])
             return payload, None
         if not payload.startswith(b"vCont;"):
             return payload, None
@@ -414,13 +485,13 @@ class Bridge:
             if number in (0, -1):
                 actions.append(action)         # any or all threads: the server's own meaning
                 continue
-            target = self.target_of(number, view)
+            target, core = self.classify(number)
             if target == "frame":
                 if verb[:1] in _STEP_ACTIONS:
                     return payload, ERROR_SUSPENDED_STEP
                 continue                       # continuing it is continuing the target
             if target == "cpu":
-                thread = self.remote.threads()[self.core_of(number, view) - 1]
+                thread = self.remote.threads()[core - 1]
             actions.append(verb + b":" + thread)
         return b"vCont;" + b";".join(actions or [b"c"]), None
 
@@ -445,34 +516,26 @@ class Bridge:
         except remote.TargetError as e:
             standalone.log("vusk-gdbproxy: %s\n" % e)
             return payload
-        view = self.threads_active()
-        if view is None:
+        try:
+            running = self.kernel.running_on(self.stop_core)
+            # No thread running: a thread of the core's own, if the kernel has threads.
+            self.kernel_threads = bool(running) or self.kernel.threads(self.cores()) is not None
+        except (PluginError, remote.TargetError) as e:
+            self.plugin_fault(e)
+        if not self.kernel_threads:
             return payload
-        running = view.running.get(self.stop_core)
         kept = [p for p in pairs if p and not p.startswith(b"thread:")]
-        return b"T" + reply[1:3] + b"thread:" + thread_id_text(running) + b";" + b"".join(p + b";" for p in kept)
+        return b"T" + reply[1:3] + b"thread:" + thread_id_text(running or self.stop_core) + b";" + \
+            b"".join(p + b";" for p in kept)
 
     # ------------------------------------------------------------ the thread packets
 
-    def target_of(self, number, view):
-        """"cpu" for a thread whose registers are a core's, "frame" for a
-        suspended thread, None for an id nobody has."""
-        if number in (0, -1, None) or number in view.core_of:
-            return "cpu"
-        if number in view.by_id:
-            return "frame"
-        return None
-
-    def core_of(self, number, view):
-        if number in view.core_of:
-            return view.core_of[number]
-        return self.stop_core
-
-    def answered(self, payload, view):
+    def answered(self, payload):
+        """The reply to a thread packet, or None when the server answers it."""
         kind = payload[:1]
         if kind == b"H" and len(payload) > 1:
             number = parse_thread_id(payload[2:])
-            if number is None or (number not in (0, -1) and self.target_of(number, view) is None):
+            if self.classify(number)[0] is None:
                 return ERROR_NO_THREAD
             if payload[1:2] == b"g":
                 self.general = number
@@ -480,9 +543,14 @@ class Bridge:
                 self.resume_thread = number
             return b"OK"
         if kind == b"T":
-            return b"OK" if self.target_of(parse_thread_id(payload[1:]), view) else ERROR_NO_THREAD
+            return b"OK" if self.classify(parse_thread_id(payload[1:]))[0] else ERROR_NO_THREAD
         if payload == b"qC":
-            return b"QC" + thread_id_text(view.running.get(self.stop_core, self.stop_core))
+            return b"QC" + thread_id_text(self.kernel.running_on(self.stop_core) or self.stop_core)
+        if kind in (b"g", b"G", b"p", b"P"):
+            return self.registers(payload)
+        view = self.thread_view()
+        if view is None:
+            return None
         if payload in (b"qfThreadInfo", b"qsThreadInfo"):
             return self.thread_ids(payload, view)
         if payload.startswith(b"qThreadExtraInfo,"):
@@ -490,9 +558,7 @@ class Bridge:
             if thread is None:
                 return ERROR_NO_THREAD
             return rsp.hex_text(thread.extra.encode("utf-8", errors="replace"))
-        if payload.startswith(b"qXfer:threads:read:"):
-            return self.xfer_slice(view.document(), payload)
-        return self.registers(payload, view)
+        return self.xfer_slice(view.document(), payload)
 
     def thread_ids(self, payload, view):
         if payload == b"qfThreadInfo":
@@ -512,14 +578,13 @@ class Bridge:
         more = offset + length < len(document)
         return (b"m" if more else b"l") + rsp.escape(piece)
 
-    def registers(self, payload, view):
+    def registers(self, payload):
         """g, p, G, P of the selected thread."""
         kind = payload[:1]
-        target = self.target_of(self.general, view)
+        target, core = self.classify(self.general)
         if target != "frame":
             # The CPU's registers: the server, for the core's own thread.
-            core = self.core_of(self.general, view)
-            self.remote.select("g", self.remote.threads()[core - 1])
+            self.remote.select("g", self.remote.threads()[(core or self.stop_core) - 1])
             reply = self.forward(payload)
             if kind in (b"G", b"P"):
                 self.forget()
@@ -528,14 +593,13 @@ class Bridge:
             return ERROR_SUSPENDED_WRITE
         try:
             description = self.remote.load_description()
-        except (DescriptionError, remote.TargetError) as e:
+        except DescriptionError as e:
             return b"E." + str(e).encode("latin-1", errors="replace")[:200]
         values = self.kernel.frame_registers(self.general)
         order = self.types.byte_order
         if kind == b"g":
             return b"".join(self._register_hex(reg, values, order) for reg in description.registers)
-        number = parse_thread_id(payload[1:])
-        reg = description.by_number.get(number)
+        reg = description.by_number.get(parse_thread_id(payload[1:]))
         if reg is None:
             return b"E00"
         return self._register_hex(reg, values, order)

@@ -17,6 +17,8 @@ cannot be read whole is read again as asked, so a hole next to a kernel
 object does not hide the object.
 """
 
+import contextlib
+
 from . import rsp, tdesc
 
 REQUEST_SECONDS = 10.0
@@ -24,6 +26,10 @@ LINE_BYTES = 1024
 # Payload room GDB servers offer when they do not say (PacketSize).
 DEFAULT_PACKET_BYTES = 400
 MAX_DOCUMENT_BYTES = 1 << 20
+
+
+# Kinds of memory pieces in a footprint.
+LINE, EXACT = "line", "exact"
 
 
 class TargetError(Exception):
@@ -34,6 +40,16 @@ def _reply_error(reply):
     return reply[:1] == b"E" and (len(reply) == 3 or reply[1:2] == b".")
 
 
+class Footprint:
+    """The target state a computation read: memory pieces and registers,
+    with the bytes it saw. While they read the same again, the
+    computation's result stands (see RemoteTarget.unchanged)."""
+
+    def __init__(self):
+        self.memory = {}          # (LINE or EXACT, address, length) -> bytes
+        self.registers = {}       # (server thread, register number) -> bytes or None
+
+
 class MemoryCache:
     def __init__(self, fetch, regions, line=LINE_BYTES):
         """fetch(address, length) -> bytes (raises TargetError); regions:
@@ -41,10 +57,15 @@ class MemoryCache:
         self.fetch, self.regions, self.line = fetch, regions, line
         self.lines = {}
         self.exact = {}
+        self.footprints = []      # those being recorded
 
     def forget(self):
         self.lines.clear()
         self.exact.clear()
+
+    def _seen(self, kind, address, data):
+        for footprint in self.footprints:
+            footprint.memory[(kind, address, len(data))] = data
 
     def _region(self, address, end):
         for start, stop in self.regions:
@@ -70,6 +91,7 @@ class MemoryCache:
                 except TargetError:
                     return self._exact(address, length)
                 self.lines[base] = data
+            self._seen(LINE, base, data)
             take = min(end, stop) - position
             out += data[position - base:position - base + take]
             position += take
@@ -81,6 +103,17 @@ class MemoryCache:
         if data is None:
             data = self.fetch(address, length)
             self.exact[key] = data
+        self._seen(EXACT, address, data)
+        return data
+
+    def piece(self, kind, address, length):
+        """A piece as a footprint recorded it, as the target holds it now."""
+        if kind == EXACT:
+            return self._exact(address, length)
+        data = self.lines.get(address)
+        if data is None:
+            data = self.fetch(address, length)
+            self.lines[address] = data
         return data
 
 
@@ -100,6 +133,31 @@ class RemoteTarget:
         """The target may have changed: drop what was read."""
         self.memory.forget()
         self.registers.clear()
+
+    @contextlib.contextmanager
+    def recording(self):
+        """Records the footprint of what runs inside (memory and registers
+        read, from the cache or not)."""
+        footprint = Footprint()
+        self.memory.footprints.append(footprint)
+        try:
+            yield footprint
+        finally:
+            self.memory.footprints.remove(footprint)
+
+    def unchanged(self, footprint):
+        """Whether the target still holds what footprint saw (read afresh,
+        into the cache). A piece that cannot be read counts as changed."""
+        try:
+            for (kind, address, length), data in footprint.memory.items():
+                if self.memory.piece(kind, address, length) != data:
+                    return False
+            for (thread, number), data in footprint.registers.items():
+                if self.register(thread, number) != data:
+                    return False
+        except TargetError:
+            return False
+        return True
 
     def forget_threads(self):
         self.server_threads = None
@@ -220,6 +278,12 @@ class RemoteTarget:
     def register(self, thread, number):
         """One register's bytes, from "g" or else with "p"; None when the
         server marks it unavailable."""
+        data = self._register(thread, number)
+        for footprint in self.memory.footprints:
+            footprint.registers[(thread, number)] = data
+        return data
+
+    def _register(self, thread, number):
         values = self.register_values(thread)
         if values.get(number) is not None:
             return values[number]

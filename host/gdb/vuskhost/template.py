@@ -20,12 +20,14 @@ target gives the same texts; README.md lists them. The debugger side only
 turns an expression into a Scalar and reads strings and symbols (Target).
 """
 
+import functools
 import re
 
 MAX_NESTING = 64                 # blocks and ifs inside one another
 MAX_TEMPLATE_CHARS = 65535       # a message can hold no more
 MAX_STRING_CHARS = 4096          # longest C string read for %s and /a
 MAX_FIELD_WIDTH = 4096           # widest mprintf field (width or precision)
+MAX_CACHED_TEMPLATES = 4096      # parsed templates kept (the plugin repeats them per object)
 
 
 class TemplateError(Exception):
@@ -455,8 +457,14 @@ def parse(text):
     return _Sequence(parts)
 
 
+@functools.lru_cache(maxsize=MAX_CACHED_TEMPLATES)
+def _parsed(text):
+    # Trees are never changed after parsing, so one serves every render.
+    return parse(text)
+
+
 def render(text, target):
     """Runs a template against a target; the text it prints."""
     out = []
-    parse(text).run(target, out)
+    _parsed(text).run(target, out)
     return "".join(out)
