@@ -27,7 +27,7 @@ if _HERE not in sys.path:
     sys.path.insert(0, _HERE)
 
 from vuskhost import catalogue, remote, rsp, standalone, views  # noqa: E402
-from vuskhost.dwarf_target import DwarfDebugger, LiveTarget, Settings  # noqa: E402
+from vuskhost.dwarf_target import Cores, DwarfDebugger, LiveTarget, Settings, kernel_cores  # noqa: E402
 from vuskhost.session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError  # noqa: E402
 from vuskhost.standalone import ToolError  # noqa: E402
 
@@ -91,9 +91,12 @@ def run(options):
     session = None
     try:
         attached = remote.attach(target)
-        live = LiveTarget(target, types.byte_order)
+        cores = Cores(target, kernel_cores(types))
+        cores.stopped = remote.stop_thread(attached.stop)
+        live = LiveTarget(target, types.byte_order, cores)
+        live.core = cores.core_of(cores.stopped)
         debugger = DwarfDebugger(types, live, Settings(options.config_dir), standalone.log)
-        session = standalone.make_session(debugger, options, lambda: len(target.threads()))
+        session = standalone.make_session(debugger, options, cores.count)
         session.ensure_started()
         session.call("VUSK_Client_TargetNotify", {"context": CONTEXT_HANDLE, "notice": NOTICE_TARGET_HALTED})
         text, data = show(options, session, debugger)

@@ -168,7 +168,13 @@ class _Parser:
 
     def expect(self, op):
         if not self.accept(op):
-            raise ExpressionError("expected %r before %r" % (op, self.peek()[1] or "the end"))
+            raise ExpressionError("expected %r before %s" % (op, self.shown()))
+
+    def shown(self, token=None):
+        kind, value = token or self.peek()
+        if kind == "end":
+            return "the end"
+        return repr("".join(value) if kind == "number" else value)
 
     def nest(self):
         self.depth += 1
@@ -262,7 +268,7 @@ class _Parser:
     def member_name(self):
         kind, value = self.take()
         if kind != "name":
-            raise ExpressionError("expected a member name, got %r" % value)
+            raise ExpressionError("expected a member name, got %s" % self.shown((kind, value)))
         return value
 
     def primary(self):
@@ -297,7 +303,7 @@ class _Parser:
             self.expect(")")
             self.depth -= 1
             return node
-        raise ExpressionError("unexpected %r" % (value or "end of expression"))
+        raise ExpressionError("unexpected %s" % self.shown((kind, value)))
 
     @staticmethod
     def char_value(text):
@@ -365,7 +371,7 @@ def parse(text, is_type_name=lambda word: False):
         raise ExpressionError("empty expression")
     node = parser.expression()
     if parser.peek()[0] != "end":
-        raise ExpressionError("unexpected %r" % parser.peek()[1])
+        raise ExpressionError("unexpected %s" % parser.shown())
     return node
 
 

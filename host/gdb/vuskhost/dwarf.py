@@ -87,7 +87,9 @@ class DwarfTypes(cvalues.TypeSource):
             self.regions = self._allocated_regions()
             self.architecture = self._architecture()
             self.variables, self.functions, self.tags, self.typedefs, self.bases = {}, {}, {}, {}, {}
-            self.has_debug_info = self.elf.has_dwarf_info()
+            # (has_dwarf_info() also counts a bare .eh_frame, which describes no types.)
+            self.has_debug_info = any(self.elf.get_section_by_name(name) is not None
+                                      for name in (".debug_info", ".zdebug_info"))
             if self.has_debug_info:
                 self._index()
         except (ELFError, DWARFError, ValueError, KeyError, OSError) as e:

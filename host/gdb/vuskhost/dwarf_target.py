@@ -8,10 +8,14 @@ expression outside the supported shapes, memory the server refuses or a
 symbol the program does not describe fails that one service request
 (DebuggerError / TemplateError), never the session.
 
-LiveTarget maps what the plugin calls cores (1, 2 ... in the host's
-core list) onto the server's threads in the order the server lists them;
-register names are the target description's, with GDB's standard
-aliases ($sp, $pc, $fp, $ps) resolved per architecture.
+Cores maps what the plugin calls cores (1, 2 ... in the host's core list)
+onto the server's threads. How many cores there are is the kernel's
+matter: a single-core kernel keeps one _tx_thread_current_ptr, an SMP one
+an array of them. On a single core the CPU is the server thread that
+stopped (a server that lists threads of its own, an RTOS-aware one or
+gdbserver, has its CPU there); on SMP core N is the server's Nth thread.
+Register names are the target description's, with GDB's standard aliases
+($sp, $pc, $fp, $ps) resolved per architecture.
 """
 
 import os
@@ -35,21 +39,64 @@ REGISTER_ALIASES = {
 }
 
 
+CURRENT_THREAD_SYMBOL = "_tx_thread_current_ptr"
+
+
+def kernel_cores(types):
+    """How many cores the kernel runs on: the length of its array of
+    running threads, 1 when it keeps a single pointer (or is not there)."""
+    found = types.variable(CURRENT_THREAD_SYMBOL)
+    if found is None:
+        return 1
+    t = found[1].strip()
+    return t.count if t.kind == cvalues.ARRAY and t.count else 1
+
+
+class Cores:
+    """Which server thread holds each core's registers."""
+
+    def __init__(self, remote, count):
+        self.remote = remote
+        self.kernel_count = max(1, count)
+        self.stopped = None           # the server thread named by the last stop reply
+
+    def count(self):
+        if self.kernel_count == 1:
+            return 1
+        return max(1, min(self.kernel_count, len(self.remote.threads())))
+
+    def thread(self, core):
+        """The server thread of core (1-based)."""
+        if self.kernel_count == 1:
+            return self.stopped or self.remote.threads()[0]
+        threads = self.remote.threads()
+        if not 1 <= core <= len(threads):
+            raise TargetError("no core %d (the server has %d threads)" % (core, len(threads)))
+        return threads[core - 1]
+
+    def core_of(self, server_thread):
+        """The core whose registers a server thread holds (1 when unknown)."""
+        if self.kernel_count == 1 or server_thread is None:
+            return 1
+        threads = self.remote.threads()
+        if server_thread not in threads:
+            self.remote.forget_threads()
+            threads = self.remote.threads()
+        return threads.index(server_thread) + 1 if server_thread in threads else 1
+
+
 class LiveTarget:
     """A halted target behind a GDB server."""
 
-    def __init__(self, remote, byte_order):
+    def __init__(self, remote, byte_order, cores):
         self.remote = remote
         self.byte_order = byte_order
+        self.cores = cores
         self.core = 1                 # the core that stopped: $sp and friends are its
         self.running = False
 
     def server_thread(self, core):
-        threads = self.remote.threads()
-        index = (core or self.core) - 1
-        if not 0 <= index < len(threads):
-            raise TargetError("no core %d (the server has %d threads)" % (core, len(threads)))
-        return threads[index]
+        return self.cores.thread(core or self.core)
 
     def read_memory(self, address, length):
         return self.remote.read_memory(address, length)

@@ -37,7 +37,7 @@ import traceback
 import xml.sax.saxutils
 
 from . import catalogue, remote, rsp, standalone, views
-from .dwarf_target import DwarfDebugger, LiveTarget, Settings
+from .dwarf_target import Cores, DwarfDebugger, LiveTarget, Settings, kernel_cores
 from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError
 from .tdesc import DescriptionError
 
@@ -131,7 +131,7 @@ class Kernel:
         self.types = types
         self.live = live
         self.debugger = DwarfDebugger(types, live, Settings(options.config_dir), standalone.log)
-        self.session = standalone.make_session(self.debugger, options, lambda: len(live.remote.threads()))
+        self.session = standalone.make_session(self.debugger, options, live.cores.count)
         self.notified = False
         self.current = {}
         self.view = None
@@ -223,7 +223,8 @@ class Bridge:
         self.server = rsp.Link(server_sock, "the GDB server", standalone.log)
         self.remote = remote.RemoteTarget(self.server, self.types.regions if self.types else (),
                                           log=standalone.log)
-        self.live = LiveTarget(self.remote, self.types.byte_order) if self.types else None
+        self.cores = Cores(self.remote, proxy.kernel_cores)
+        self.live = LiveTarget(self.remote, self.types.byte_order, self.cores) if self.types else None
         self.kernel = Kernel(self.options, self.types, self.live) if proxy.threads_enabled else None
         self.halted = False
         self.kernel_threads = False      # this stop's thread packets are answered here
@@ -300,8 +301,8 @@ class Bridge:
                 else:
                     self.deferred.append(event)
 
-    def cores(self):
-        return len(self.remote.threads())
+    def core_count(self):
+        return self.cores.count()
 
     def plugin_fault(self, error):
         """The plugin or the server failed a question of ours: this stop
@@ -313,7 +314,7 @@ class Bridge:
         """The whole thread list of this stop, or None (then the packet goes
         to the server)."""
         try:
-            view = self.kernel.threads(self.cores())
+            view = self.kernel.threads(self.core_count())
         except (PluginError, remote.TargetError) as e:
             self.plugin_fault(e)
             return None
@@ -330,7 +331,7 @@ class Bridge:
             return "cpu", self.stop_core
         if number is None:
             return None, None
-        for core in range(1, self.cores() + 1):
+        for core in range(1, self.core_count() + 1):
             running = self.kernel.running_on(core)
             if number == running or (number == core and running == 0):
                 return "cpu", core
@@ -471,7 +472,7 @@ class Bridge:
             if target == "frame":
                 return payload, ERROR_SUSPENDED_STEP
             if target == "cpu":
-                self.remote.select("c", self.remote.threads()[core - 1])
+                self.remote.select("c", self.cores.thread(core))
             return payload, None
         if not payload.startswith(b"vCont;"):
             return payload, None
@@ -491,7 +492,7 @@ class Bridge:
                     return payload, ERROR_SUSPENDED_STEP
                 continue                       # continuing it is continuing the target
             if target == "cpu":
-                thread = self.remote.threads()[core - 1]
+                thread = self.cores.thread(core)
             actions.append(verb + b":" + thread)
         return b"vCont;" + b";".join(actions or [b"c"]), None
 
@@ -505,13 +506,10 @@ class Bridge:
         if self.kernel is None:
             return payload
         pairs = reply[3:].split(b";") if reply[:1] == b"T" else []
-        server_thread = next((p[len(b"thread:"):] for p in pairs if p.startswith(b"thread:")), None)
+        server_thread = remote.stop_thread(reply)
         try:
-            threads = self.remote.threads()
-            if server_thread is not None and server_thread not in threads:
-                self.remote.forget_threads()
-                threads = self.remote.threads()
-            self.stop_core = threads.index(server_thread) + 1 if server_thread in threads else 1
+            self.cores.stopped = server_thread
+            self.stop_core = self.cores.core_of(server_thread)
             self.live.core = self.stop_core
         except remote.TargetError as e:
             standalone.log("vusk-gdbproxy: %s\n" % e)
@@ -519,7 +517,7 @@ class Bridge:
         try:
             running = self.kernel.running_on(self.stop_core)
             # No thread running: a thread of the core's own, if the kernel has threads.
-            self.kernel_threads = bool(running) or self.kernel.threads(self.cores()) is not None
+            self.kernel_threads = bool(running) or self.kernel.threads(self.core_count()) is not None
         except (PluginError, remote.TargetError) as e:
             self.plugin_fault(e)
         if not self.kernel_threads:
@@ -584,7 +582,7 @@ class Bridge:
         target, core = self.classify(self.general)
         if target != "frame":
             # The CPU's registers: the server, for the core's own thread.
-            self.remote.select("g", self.remote.threads()[(core or self.stop_core) - 1])
+            self.remote.select("g", self.cores.thread(core or self.stop_core))
             reply = self.forward(payload)
             if kind in (b"G", b"P"):
                 self.forget()
@@ -598,7 +596,8 @@ class Bridge:
         values = self.kernel.frame_registers(self.general)
         order = self.types.byte_order
         if kind == b"g":
-            return b"".join(self._register_hex(reg, values, order) for reg in description.registers)
+            layout = self.remote.g_layout(self.cores.thread(self.stop_core))
+            return b"".join(self._register_hex(reg, values, order) for reg in layout)
         reg = description.by_number.get(parse_thread_id(payload[1:]))
         if reg is None:
             return b"E00"
@@ -617,6 +616,7 @@ class Proxy:
         self.options = options
         self.types = None
         self.threads_enabled = False
+        self.kernel_cores = 1
         try:
             self.types = standalone.load_program(options.elf)
         except standalone.ToolError as e:
@@ -632,6 +632,7 @@ class Proxy:
         except standalone.ToolError as e:
             standalone.log("vusk-gdbproxy: %s; passing every packet on\n" % e)
             return
+        self.kernel_cores = kernel_cores(self.types)
         self.threads_enabled = True
 
     def serve(self, listener, once=False):

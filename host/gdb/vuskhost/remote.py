@@ -127,6 +127,7 @@ class RemoteTarget:
         self.description = None
         self.registers = {}             # server thread -> {register number: bytes or None}
         self.server_threads = None
+        self.g_bytes = None             # how much of the description the server's "g" holds
         self.packets = 0                # requests sent, for the benchmarks
 
     def forget(self):
@@ -273,7 +274,15 @@ class RemoteTarget:
                 raise TargetError("the server does not give registers (%r)" % reply[:20])
             values = tdesc.split_g(description, reply.decode("latin-1"))
             self.registers[thread] = values
+            self.g_bytes = len(reply) // 2
         return values
+
+    def g_layout(self, thread):
+        """The registers a "g" reply holds, as the server sends it (GDB takes
+        the rest with "p" and refuses a longer "g" than the server's)."""
+        if self.g_bytes is None:
+            self.register_values(thread)
+        return [r for r in self.load_description().registers if r.offset + r.size <= self.g_bytes]
 
     def register(self, thread, number):
         """One register's bytes, from "g" or else with "p"; None when the
@@ -309,6 +318,13 @@ STOP_QUERY_SECONDS = 2.0
 
 def is_stop_reply(reply):
     return reply[:1] in (b"T", b"S") and len(reply) >= 3 and _is_hex(reply[1:3])
+
+
+def stop_thread(reply):
+    """The server thread a stop reply names ("thread:ID;"), or None."""
+    if reply[:1] != b"T":
+        return None
+    return next((p[len(b"thread:"):] for p in reply[3:].split(b";") if p.startswith(b"thread:")), None)
 
 
 class Attached:

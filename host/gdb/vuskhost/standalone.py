@@ -75,12 +75,12 @@ def missing_debug_info(types, kinds=()):
             symbols += more[0]
             tags += more[1]
     if not types.has_debug_info:
-        return ["debug information (the file has none: build with -g)"]
+        return ["any (the file has none: build it with -g)"]
     return types.missing(symbols, tags)
 
 
 def missing_message(types, missing):
-    return "%s lacks what the ThreadX views need: %s" % (types.path, ", ".join(missing))
+    return "%s lacks the debug information the ThreadX views need: %s" % (types.path, ", ".join(missing))
 
 
 def plugin_argv(explicit=None):
