@@ -5,10 +5,11 @@
 
 Plays GDB's part over the remote protocol (no GDB: its own time would
 blur the figure): runs the kernel to scenario_stop, then per stop steps
-one instruction and reads what GDB reads for "info threads" (the thread
-list with names and states, and every thread's registers), once through
-the proxy and once from QEMU's stub directly (its one CPU thread), in the
-same run. Prints the times per stop, what the proxy adds, and the ratio.
+one instruction (or runs to the next timer tick) and reads what GDB reads
+for "info threads" (the thread list with names and states, and every
+thread's registers), once through the proxy and once from QEMU's stub
+directly (its one CPU thread), in the same run; and the first stop of a
+connection, when the proxy has nothing to reuse. Prints the times per stop, what the proxy adds, and the ratio.
 Needs QEMU (make test installs it); exits 0 with a note when it is absent.
 """
 
@@ -30,6 +31,8 @@ import targets  # noqa: E402
 from vuskhost import rsp  # noqa: E402
 
 TARGET_ADDED_MS = 50.0
+# Where the kernel counts a tick: a stop after some threads ran.
+TICK_FUNCTION = "_tx_timer_interrupt"
 
 
 class Client:
@@ -109,17 +112,22 @@ def measure_cold(listen, samples):
     return statistics.median(times)
 
 
-def measure(client, stops):
-    """Median milliseconds per stop: step, list threads, every thread's registers."""
+def measure(client, stops, tick=None):
+    """Median milliseconds per stop: step (or run to the next timer tick,
+    a breakpoint at tick), list threads, every thread's registers."""
     stop = client.ask(b"?")
     times = []
     ids = []
+    if tick is not None:
+        client.ask(b"Z0,%x,2" % tick)
     for _ in range(stops):
         began = time.perf_counter()
-        stop = client.step(stop)
+        stop = client.ask(b"vCont;c") if tick is not None else client.step(stop)
         ids = client.threads()
         client.registers_of_all(ids)
         times.append((time.perf_counter() - began) * 1000)
+    if tick is not None:
+        client.ask(b"z0,%x,2" % tick)
     return statistics.median(times), len(ids)
 
 
@@ -136,12 +144,14 @@ def main():
         return 0
     elf = target.elf(options.elf)
     stop_address = symbol_address(elf, "scenario_stop")
+    tick_address = symbol_address(elf, TICK_FUNCTION)
     proxy_tool = os.path.join(options.build, "vusk-gdbproxy")
     with target.stopped(options.elf) as stopped, tempfile.TemporaryDirectory(prefix="vusk_bench_") as scratch:
         direct = Client(stopped.socket_path)
         direct.start()
         direct.stop_at(stop_address)
         direct_ms, direct_threads = measure(direct, options.stops)
+        direct_tick_ms, _ = measure(direct, options.stops, tick_address)
         direct.link.close()
         listen = os.path.join(scratch, "proxy.sock")
         proxy = subprocess.Popen([proxy_tool, "--elf", elf, "--remote", stopped.socket_path, "--listen", listen],
@@ -155,6 +165,7 @@ def main():
             client.ask(b"?")
             client.packets = 0
             proxy_ms, proxy_threads = measure(client, options.stops)
+            tick_ms, _ = measure(client, options.stops, tick_address)
             client.link.close()
             time.sleep(0.2)
             cold_ms = measure_cold(listen, 3)
@@ -166,6 +177,8 @@ def main():
           "%.1f ms (%d threads): %.1f ms added (target under %.0f), ratio %.1f"
           % (options.elf, options.stops, direct_ms, direct_threads, proxy_ms, proxy_threads, added,
              TARGET_ADDED_MS, proxy_ms / direct_ms if direct_ms else float("inf")))
+    print("bench_proxy: running to the next timer tick, %d stops: direct stub %.1f ms per stop, through the "
+          "proxy %.1f ms: %.1f ms added" % (options.stops, direct_tick_ms, tick_ms, tick_ms - direct_tick_ms))
     print("bench_proxy: first stop of a connection (no earlier answers to reuse): %.1f ms for the list and "
           "every thread's registers" % cold_ms)
     return 0

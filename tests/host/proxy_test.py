@@ -48,6 +48,8 @@ memory = [[start, inferior.read_memory(start, size).tobytes().hex()] for start, 
 frame = gdb.newest_frame()
 registers = {name: int(frame.read_register(name)) & 0xFFFFFFFFFFFFFFFF for name in NAMES}
 count = int(gdb.parse_and_eval("_tx_thread_created_count"))
+state_offset = int(gdb.parse_and_eval("(long)&((TX_THREAD *)0)->tx_thread_state"))
+stacks = [int(gdb.parse_and_eval("fixture.threads[%d].tx_thread_stack_ptr" % i)) for i in range(count)]
 threads = []
 for i in range(count):
     t = gdb.parse_and_eval("fixture.threads[%d]" % i)
@@ -57,7 +59,8 @@ saved = []
 for i in range(count):
     regs = gdb.parse_and_eval("fixture_saved[%d]" % i)
     saved.append({f.name: int(regs[f.name]) & 0xFFFFFFFFFFFFFFFF for f in regs.type.fields()})
-print("@@@" + json.dumps({"memory": memory, "registers": registers, "threads": threads, "saved": saved}))
+print("@@@" + json.dumps({"memory": memory, "registers": registers, "threads": threads, "saved": saved,
+                          "state_offset": state_offset, "stacks": stacks}))
 """
 
 
@@ -246,6 +249,43 @@ class ProxyTests(unittest.TestCase):
         self.assertTrue(client.ask(b"P0=0100000000000000").startswith(b"E."))
         self.assertTrue(client.ask(b"G" + b"00" * 148).startswith(b"E."))
         self.assertFalse(any(p[:1] in (b"G", b"P") for p in self.server.received))
+
+    def poke(self, address, data):
+        for start, block in self.server.memory:
+            if start <= address and address + len(data) <= start + len(block):
+                block[address - start:address - start + len(data)] = data
+                return
+        raise AssertionError("no memory at 0x%x" % address)
+
+    def find(self, start, length, data):
+        for base, block in self.server.memory:
+            if base <= start < base + len(block):
+                offset = bytes(block[start - base:start - base + length]).find(data)
+                if offset >= 0:
+                    return start + offset
+        raise AssertionError("%r not found" % data)
+
+    def test_answers_kept_across_stops_follow_the_target(self):
+        self.start_proxy()
+        client = self.connect()
+        client.start()
+        index = [n for a, n in self.state["threads"]].index("sleeper")
+        sleeper, main = self.thread("sleeper"), self.thread("main")
+        self.assertIn(b'name="sleeper">Suspended, Sleep<', client.document())
+        client.assert_ok(client.ask(b"Hg%x" % sleeper))
+        rip = self.state["saved"][index]["rip"]
+        self.assertEqual(registers_of(client.ask(b"g"))["rip"], rip)
+        # The target moves on behind the proxy's back: sleeper wakes, its
+        # frame holds another pc.
+        self.poke(sleeper + self.state["state_offset"], b"\0")
+        self.poke(self.find(self.state["stacks"][index], 256, rip.to_bytes(8, "little")),
+                  (rip + 0x10).to_bytes(8, "little"))
+        self.assertEqual(client.ask(b"vCont;s:%x" % main), b"T05thread:%x;" % main)
+        document = client.document()
+        self.assertIn(b'name="sleeper">Ready<', document)
+        self.assertIn(b'name="producer">Suspended, Semaphore sem_ready<', document)
+        client.assert_ok(client.ask(b"Hg%x" % sleeper))
+        self.assertEqual(registers_of(client.ask(b"g"))["rip"], rip + 0x10)
 
     def test_stepping_a_suspended_thread_is_refused_and_the_running_one_steps(self):
         self.start_proxy()
