@@ -139,10 +139,13 @@ def registers_of(g_reply):
     return values
 
 
-class ProxyTests(unittest.TestCase):
+class FixtureServerCase(unittest.TestCase):
+    """A fake server holding the fixture's snapshot (taken once per class),
+    in a scratch directory of each test's own."""
+
     @classmethod
     def setUpClass(cls):
-        cls.scratch = tempfile.TemporaryDirectory(prefix="vusk_proxy_")
+        cls.scratch = tempfile.TemporaryDirectory(prefix="vusk_host_")
         cls.memory, cls.state = snapshot(cls.scratch.name)
 
     @classmethod
@@ -153,9 +156,17 @@ class ProxyTests(unittest.TestCase):
         from fake_server import FakeServer
         self.dir = tempfile.mkdtemp(dir=self.scratch.name)
         self.server_path = os.path.join(self.dir, "server.sock")
-        self.proxy_path = os.path.join(self.dir, "proxy.sock")
         self.server = FakeServer(self.memory, self.state["registers"])
         self.server.start(self.server_path)
+
+    def tearDown(self):
+        self.server.stop()
+
+
+class ProxyTests(FixtureServerCase):
+    def setUp(self):
+        super().setUp()
+        self.proxy_path = os.path.join(self.dir, "proxy.sock")
         self.proxy = None
         self.clients = []
 
@@ -166,7 +177,7 @@ class ProxyTests(unittest.TestCase):
             self.proxy.terminate()
             self.proxy.wait(10)
             self.log_file.close()
-        self.server.stop()
+        super().tearDown()
 
     def start_proxy(self, elf=None, once=False):
         self.log_path = os.path.join(self.dir, "proxy.log")

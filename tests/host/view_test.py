@@ -11,8 +11,6 @@ import json
 import os
 import subprocess
 import sys
-import tempfile
-import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -25,26 +23,7 @@ EXPECTED = os.path.join(SOURCE, "tests", "gdb", "expected")
 KINDS = ("threads", "timers", "semaphores", "queues", "event-flags", "block-pools", "byte-pools", "mutexes")
 
 
-class ViewTests(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.scratch = tempfile.TemporaryDirectory(prefix="vusk_view_")
-        cls.memory, cls.state = proxy_test.snapshot(cls.scratch.name)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.cleanup()
-
-    def setUp(self):
-        from fake_server import FakeServer
-        self.dir = tempfile.mkdtemp(dir=self.scratch.name)
-        self.server_path = os.path.join(self.dir, "server.sock")
-        self.server = FakeServer(self.memory, self.state["registers"])
-        self.server.start(self.server_path)
-
-    def tearDown(self):
-        self.server.stop()
-
+class ViewTests(proxy_test.FixtureServerCase):
     def view(self, *arguments, elf=None):
         done = subprocess.run(["/usr/bin/python3", VIEW, "--elf", elf or FIXTURE, "--remote", self.server_path,
                                "--plugin", PLUGIN, "--config-dir", CONFIG_DIR] + list(arguments),

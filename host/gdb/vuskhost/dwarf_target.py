@@ -18,17 +18,15 @@ Register names are the target description's, with GDB's standard aliases
 ($sp, $pc, $fp, $ps) resolved per architecture.
 """
 
-import os
 import sys
 
 from . import arch, cexpr, cvalues, template
 from .cvalues import CType, CValue
 from .remote import TargetError
-from .services import STATUS_HALTED, STATUS_RUNNING, Debugger, DebuggerError, default_config_dir
+from .services import (STATUS_HALTED, STATUS_RUNNING, Debugger, DebuggerError, config_directory, default_config_dir,
+                       message_line)
 from .tdesc import DescriptionError
 
-STRING_CHUNK = 64
-_MESSAGE_PREFIX = {1: "warning: ", 2: "error: "}
 # GDB's standard register names and the registers they stand for, first
 # present one wins.
 REGISTER_ALIASES = {
@@ -222,31 +220,8 @@ class DwarfDebugger(Debugger, template.Target):
             raise template.TemplateError(str(e))
 
     def c_string(self, address, limit):
-        data = bytearray()
-        while len(data) < limit:
-            want = min(STRING_CHUNK, limit - len(data))
-            chunk = self._read_until_fault(address + len(data), want)
-            end = chunk.find(b"\0")
-            if end >= 0:
-                data += chunk[:end]
-                break
-            data += chunk
-            if len(chunk) < want:
-                raise template.TemplateError("cannot read a string at 0x%x" % address)
-        return bytes(data).decode("utf-8", errors="replace")
-
-    def _read_until_fault(self, address, length):
-        try:
-            return self.live.read_memory(address, length)
-        except TargetError:
-            pass
-        data = bytearray()
-        for i in range(length):
-            try:
-                data += self.live.read_memory(address + i, 1)
-            except TargetError:
-                break
-        return bytes(data)
+        return template.read_c_string(
+            lambda at, count: template.read_until_fault(self.live.read_memory, at, count, TargetError), address, limit)
 
     def symbol_at(self, address):
         found = self.types.symbol_containing(address)
@@ -306,21 +281,13 @@ class DwarfDebugger(Debugger, template.Target):
         return self.types.storage_class(name)
 
     def show_message(self, message_type, text):
-        if not text.endswith("\n"):
-            text += "\n"
-        self.log("vusk_threadx: " + _MESSAGE_PREFIX.get(message_type, "") + text)
+        self.log(message_line(message_type, text))
 
     def target_status(self):
         return self.live.status()
 
     def config_dir(self, create):
-        directory = self.settings.config
-        if create:
-            try:
-                os.makedirs(directory, exist_ok=True)
-            except OSError as e:
-                raise DebuggerError(str(e))
-        return directory
+        return config_directory(self.settings.config, create)
 
     def use_phy_space(self):
         return self.settings.phy_space

@@ -33,6 +33,7 @@ STORAGE_STATIC = 2
 STORAGE_FUNCTION = 3
 
 CONFIG_SUBDIR = "vusk_threadx"
+_MESSAGE_PREFIX = {1: "warning: ", 2: "error: "}
 
 FAILED = {"return": 1}
 
@@ -203,3 +204,22 @@ def default_config_dir():
     else:
         base = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
     return os.path.join(base, CONFIG_SUBDIR)
+
+
+def config_directory(directory, create):
+    """The configuration directory the plugin asks for, made when asked
+    (__user_cfg_dir -create). Raises DebuggerError."""
+    if create:
+        try:
+            os.makedirs(directory, exist_ok=True)
+        except OSError as e:
+            raise DebuggerError(str(e))
+    return directory
+
+
+def message_line(message_type, text):
+    """How a MessageDisplay text is shown: "vusk_threadx: warning: TEXT"
+    (type 1), "error: " (type 2), ending in a newline."""
+    if not text.endswith("\n"):
+        text += "\n"
+    return "vusk_threadx: " + _MESSAGE_PREFIX.get(message_type, "") + text
