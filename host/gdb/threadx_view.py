@@ -28,6 +28,7 @@ if _HERE not in sys.path:
 
 from vuskhost import catalogue, remote, rsp, standalone, views  # noqa: E402
 from vuskhost.dwarf_target import Cores, DwarfDebugger, LiveTarget, Settings, kernel_cores  # noqa: E402
+from vuskhost.services import DebuggerError  # noqa: E402
 from vuskhost.session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError  # noqa: E402
 from vuskhost.standalone import ToolError  # noqa: E402
 
@@ -55,7 +56,7 @@ def thread_address(session, debugger, argument):
         return address
     try:
         return debugger.evaluate(argument)
-    except Exception:
+    except DebuggerError:
         raise ToolError("no thread named %s" % argument)
 
 

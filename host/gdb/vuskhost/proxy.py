@@ -232,8 +232,9 @@ class Bridge:
         self.general = 0                 # GDB's Hg selection (0: any)
         self.resume_thread = -1          # GDB's Hc selection
         self.server_lists_threads = False
-        self.deferred = []               # GDB packets that came while the target ran
+        self.deferred = []               # GDB's events not handled yet, oldest first
         self.pending_ids = []            # thread ids qsThreadInfo still has to give
+        self.gdb_selected = {}           # "g"/"c" -> the server thread GDB selected (passed on)
 
     # ------------------------------------------------------------ the loop
 
@@ -246,9 +247,11 @@ class Bridge:
                     for event in self._drain(self.server):
                         if event.kind == rsp.PACKET:
                             self.gdb.send(event.payload)
-                if self.gdb in ready:
-                    for event in self._drain(self.gdb):
-                        self.take(event)
+                self.deferred += self._drain(self.gdb)
+                # Handling one may wait on the server, while more come from GDB:
+                # they queue behind, in order.
+                while self.deferred:
+                    self.take(self.deferred.pop(0))
         except rsp.LinkClosed as e:
             standalone.log("vusk-gdbproxy: %s\n" % e)
         finally:
@@ -276,8 +279,6 @@ class Bridge:
             reply = ERROR_FAILURE + str(e).encode("latin-1", errors="replace")[:200]
         if reply is not None:
             self.gdb.send(reply)
-            while self.deferred:
-                self.take(self.deferred.pop(0))
 
     # ------------------------------------------------------------ passing on
 
@@ -361,14 +362,14 @@ class Bridge:
         if payload[:1] in _RESUMES or (payload.startswith(b"vCont") and payload != b"vCont?") or \
                 payload.startswith((b"vRun", b"vAttach")):
             return self.resume(payload)
-        if payload in (b"k", b"R") or payload.startswith(b"R"):
+        if payload == b"k" or payload.startswith(b"R"):
             # No reply comes to these (the server may well go away).
-            self.halted = False
+            self.halted = self.kernel_threads = False
             self.forget()
             self.server.send(payload)
             return None
         if payload.startswith(b"D"):
-            self.halted = False
+            self.halted = self.kernel_threads = False
             self.forget()
             return self.forward(payload)
         if payload.startswith((b"M", b"X", b"qRcmd", b"vFlash")):
@@ -406,16 +407,19 @@ class Bridge:
                 b'<thread id="%s"/>\n' % t for t in ids) + b"</threads>\n"
             return self.xfer_slice(document, payload)
         if payload.startswith(b"H") and len(payload) > 1:
-            self.remote.selected.pop(payload[1:2].decode("latin-1"), None)
+            kind = payload[1:2].decode("latin-1")
+            self.remote.selected.pop(kind, None)
             reply = self.forward(payload)
             if reply == b"OK":
-                self.remote.selected[payload[1:2].decode("latin-1")] = payload[2:]
+                self.remote.selected[kind] = self.gdb_selected[kind] = payload[2:]
             return reply
+        if payload[:1] in (b"g", b"G", b"p", b"P") and "g" in self.gdb_selected:
+            # Our own reads may have selected another thread since GDB did.
+            self.remote.select("g", self.gdb_selected["g"])
+        reply = self.forward(payload)
         if payload[:1] in (b"G", b"P"):
-            reply = self.forward(payload)
             self.forget()
-            return reply
-        return self.forward(payload)
+        return reply
 
     def supported(self, payload):
         features = [f for f in payload.split(b":", 1)[1].split(b";") if f != b"multiprocess+"] \
@@ -431,6 +435,8 @@ class Bridge:
     # ------------------------------------------------------------ running and stopping
 
     def resume(self, payload):
+        if not self.kernel_threads and payload[:1] in _RESUMES and "c" in self.gdb_selected:
+            self.remote.select("c", self.gdb_selected["c"])
         if self.kernel_threads:
             try:
                 payload, refusal = self.resume_for_server(payload)

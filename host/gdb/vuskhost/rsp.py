@@ -17,6 +17,7 @@ interrupts only. Every read has a deadline or an explicit wait, so a
 silent peer is noticed rather than waited on for ever.
 """
 
+import os
 import select
 import socket
 
@@ -289,14 +290,26 @@ def connect(address, timeout):
 
 
 def listen(address):
-    """A listening socket on "PORT", "HOST:PORT" or a Unix socket path."""
+    """A listening socket on "PORT", "HOST:PORT" or a Unix socket path. A
+    Unix socket appears at its path only once it listens (it is bound
+    under another name and renamed), so whoever waits for the path can
+    connect at once."""
     if address.isdigit() or (":" in address and "/" not in address):
         host, _, port = address.rpartition(":")
         sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         sock.bind((host or "127.0.0.1", int(port)))
-    else:
-        sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        sock.bind(address)
-    sock.listen(1)
+        sock.listen(1)
+        return sock
+    sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    unready = "%s.%d" % (address, os.getpid())
+    try:
+        sock.bind(unready)
+        sock.listen(1)
+        os.replace(unready, address)
+    except OSError:
+        sock.close()
+        if os.path.exists(unready):
+            os.unlink(unready)
+        raise
     return sock
