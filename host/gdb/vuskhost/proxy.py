@@ -73,16 +73,11 @@ def parse_thread_id(text):
         return None
 
 
-def is_output(reply):
-    return reply[:1] == b"O" and reply != b"OK" and len(reply) > 1 and all(
-        c in b"0123456789abcdefABCDEF" for c in reply[1:])
-
-
 class Thread:
-    __slots__ = ("id", "name", "extra", "core")
+    __slots__ = ("id", "name", "extra")
 
-    def __init__(self, id_, name, extra, core=None):
-        self.id, self.name, self.extra, self.core = id_, name, extra, core
+    def __init__(self, id_, name, extra):
+        self.id, self.name, self.extra = id_, name, extra
 
 
 class ThreadView:
@@ -180,7 +175,7 @@ class Kernel:
         if self.view is None:
             listed = self._remembered("threads", self._listed)
             running = {core: self.running_on(core) or core for core in range(1, cores + 1)}
-            pseudo = [Thread(core, NO_THREAD_NAME % (core - 1), NO_THREAD_TEXT, core)
+            pseudo = [Thread(core, NO_THREAD_NAME % (core - 1), NO_THREAD_TEXT)
                       for core, thread in sorted(running.items()) if thread == core]
             self.view = ThreadView(pseudo + listed, running) if listed else False
         return self.view or None
@@ -292,7 +287,7 @@ class Bridge:
                 event = self.server.events.pop(0)
                 if event.kind != rsp.PACKET:
                     continue
-                if is_output(rsp.decode(event.payload)):
+                if remote.is_output(rsp.decode(event.payload)):
                     self.gdb.send(event.payload)
                     continue
                 return event.payload
@@ -464,7 +459,7 @@ class Bridge:
             if event.kind != rsp.PACKET:
                 continue
             reply = rsp.decode(event.payload)
-            if is_output(reply) or reply[:1] == b"F":
+            if remote.is_output(reply) or reply[:1] == b"F":
                 self.gdb.send(event.payload)
                 continue
             if reply[:1] in (b"W", b"X"):

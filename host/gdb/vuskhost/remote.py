@@ -179,7 +179,7 @@ class RemoteTarget:
             if event.kind != rsp.PACKET:
                 continue
             reply = rsp.decode(event.payload)
-            if reply[:1] == b"O" and reply != b"OK" and len(reply) > 1 and _is_hex(reply[1:]):
+            if is_output(reply):
                 continue
             return reply
 
@@ -311,6 +311,11 @@ class RemoteTarget:
 
 def _is_hex(data):
     return all(c in b"0123456789abcdefABCDEF" for c in data)
+
+
+def is_output(reply):
+    """Whether a packet is console output ("O" and hex text), not a reply."""
+    return reply[:1] == b"O" and reply != b"OK" and len(reply) > 1 and _is_hex(reply[1:])
 
 
 STOP_QUERY_SECONDS = 2.0
