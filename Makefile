@@ -6,9 +6,10 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
 # Build and test tools, all from Debian. QEMU and gdb-multiarch run the real
-# ThreadX kernels of ../shared/targets.
+# ThreadX kernels of ../shared/targets; python3-pyelftools reads the programs'
+# debug information for vusk-gdbproxy and threadx-view.
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev python3 gdb \
-  gdb-multiarch qemu-system-arm
+  gdb-multiarch qemu-system-arm python3-pyelftools
 
 # Only for the benchmarks (make bench): the libraries we measure against.
 BENCH_PACKAGES := libbenchmark-dev rapidjson-dev nlohmann-json3-dev

@@ -16,3 +16,7 @@ for bench in bench_json bench_roundtrip bench_playback; do
     --benchmark_counters_tabular=true --benchmark_repetitions="$(repetitions "$bench")"
 done
 python3 "$root/bench/report.py" "$results"
+# What vusk-gdbproxy adds per stop on the 109-thread kernel under QEMU (a note
+# instead when QEMU or the kernels are absent).
+echo "== bench_proxy"
+python3 "$root/bench/bench_proxy.py" "$build" | tee "$results/bench_proxy.txt"

@@ -150,6 +150,14 @@ def cpu_for_architecture(name, m_profile=False, has_fpu=False):
     return None
 
 
+def cpu_for_program(name, path, has_fpu=False):
+    """The CpuChoice for a program seen without a debugger (the DWARF back
+    end): the M profile from the architecture name or, for a plain "armv7",
+    the ELF file's build attributes."""
+    m_profile = is_m_profile_name(name) or (path is not None and elf_arm_profile(path) == "M")
+    return cpu_for_architecture(name, m_profile, has_fpu)
+
+
 # ---------------------------------------------------------------- ELF build attributes
 
 EM_ARM = 40

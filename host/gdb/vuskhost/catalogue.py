@@ -64,9 +64,10 @@ def _attribute(session, selector, index, value_type):
 
 
 def walk(session, kind_id, columns, parent=None, want_address=False):
-    """Rows of one object list: the text of the first `columns` attributes,
-    and the address (when asked). Raises PluginError when the list cannot
-    be read at all."""
+    """Rows of one object list: the text of the first `columns` attributes
+    (or of the attributes whose indexes columns lists), and the address
+    (when asked). Raises PluginError when the list cannot be read at all."""
+    indexes = range(columns) if isinstance(columns, int) else columns
     selector = _selector(kind_id, parent)
     answer = session.call("VUSK_Client_ObjectListInit", dict(selector, showAllObjects=1))
     status = answer.get("return")
@@ -76,7 +77,7 @@ def walk(session, kind_id, columns, parent=None, want_address=False):
     try:
         while status == LIST_FIRST and len(rows) < MAX_OBJECTS:
             cells = []
-            for index in range(columns):
+            for index in indexes:
                 value = _attribute(session, selector, index, VALUE_TEXT)
                 cells.append(from_wire(value) if isinstance(value, str) else UNREADABLE_CELL)
             address = _attribute(session, selector, ADDRESS_COLUMN, VALUE_U64) if want_address else None

@@ -18,20 +18,14 @@ import sys
 
 import gdb
 
-from . import arch, catalogue, cores
+from . import arch, catalogue, cores, views
 from .gdb_target import GdbDebugger, default_config_dir, has_fp_registers
-from .services import DebuggerError
 from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError, Session
-from .wire import from_wire
 
 PLUGIN_NAME = "vusk_threadx"
 DEFAULT_TIMEOUT_SECONDS = 10
-NO_VALUE = "<unavailable>"
 NO_TARGET = "vusk_threadx: there is no running target; start the program or connect to the target first"
-NO_LAYOUT = "no register layout for CPU type %d/%d; see host/gdb/README.md, 'Adding a CPU'"
-THREAD_STRUCT = "TX_THREAD_STRUCT"
 THREAD_ID = 0x54485244          # tx_thread_id of a created thread ("THRD")
-EXECUTING = "Executing"
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 _SOURCE_ROOT = os.path.normpath(os.path.join(_HERE, "..", "..", ".."))
@@ -300,17 +294,7 @@ class Extension:
     # ------------------------------------------------------------ actions
 
     def show_kind(self, kind):
-        rows = catalogue.list_kind(self.session, kind)
-        if not rows:
-            gdb.write("No %s.\n" % kind.title)
-            return
-        gdb.write(catalogue.render_table(kind.headings, rows))
-
-    def _task_text(self, method, task):
-        answer = self.session.call(method, {"context": CONTEXT_HANDLE, "taskId": task})
-        key = "name" if method == "VUSK_Client_TaskNameGet" else "status"
-        value = answer.get(key)
-        return from_wire(value) if answer.get("return") == 0 and isinstance(value, str) else "?"
+        gdb.write(views.kind_text(kind, views.kind_rows(self.session, kind)))
 
     def smp(self):
         """Whether the plugin shows several cores: it was given several and
@@ -318,42 +302,12 @@ class Extension:
         many cores are set)."""
         return len(self.settings.core_ids) > 1 and cores.kernel_core_count() > 1
 
-    def _current_task(self, core_id=None):
-        """The running thread (0: none) of a host core id, or of the only
-        core; None when the plugin cannot tell."""
-        params = {"context": CONTEXT_HANDLE, "checkInKernel": 0}
-        if core_id is not None:
-            params["coreId"] = core_id
-        answer = self.session.call("VUSK_Client_CurrentTaskGet", params)
-        task = answer.get("taskId", 0)
-        return task if answer.get("return") == 0 and isinstance(task, int) else None
-
-    def _describe_task(self, task):
-        return "%s (0x%x), %s" % (self._task_text("VUSK_Client_TaskNameGet", task), task,
-                                  self._task_text("VUSK_Client_TaskStatusGet", task))
+    def _core_ids(self):
+        """The host core ids of an SMP kernel, else None."""
+        return self.settings.core_ids if self.smp() else None
 
     def show_current(self, argument=""):
-        if self.smp():
-            for core_id in self.settings.core_ids:
-                task = self._current_task(core_id)
-                text = "cannot be read" if task is None else "no thread" if not task else self._describe_task(task)
-                gdb.write("Core %d: %s\n" % (core_id - 1, text))
-            return
-        task = self._current_task()
-        if task is None:
-            raise PluginError("vusk_threadx: cannot find the current thread")
-        if not task:
-            gdb.write("No thread is running.\n")
-            return
-        gdb.write("Current thread: %s\n" % self._describe_task(task))
-
-    def _core_running(self, task):
-        """The host core id of the core that runs task (SMP), or None."""
-        if self.smp():
-            for core_id in self.settings.core_ids:
-                if self._current_task(core_id) == task:
-                    return core_id
-        return None
+        gdb.write(views.current_text(views.current_data(self.session, self._core_ids())))
 
     def _thread_address(self, argument):
         """The control block a user names: a thread's name as the threads
@@ -361,10 +315,9 @@ class Extension:
         variable, or a pointer to one)."""
         if not argument:
             raise PluginError("usage: threadx registers THREAD (a thread name, address or TX_THREAD expression)")
-        for row in catalogue.walk(self.session, catalogue.THREAD_KIND, 1, want_address=True):
-            if row.cells[0] == argument and row.address is not None:
-                return row.address
-        address = _thread_expression(argument)
+        address = views.thread_by_name(self.session, argument)
+        if address is None:
+            address = _thread_expression(argument)
         if address is None:
             raise PluginError("vusk_threadx: no thread named %s" % argument)
         return address
@@ -377,55 +330,11 @@ class Extension:
         if not self.session.serves("VUSK_Client_TaskRegisterRead"):
             raise PluginError("vusk_threadx: this plugin does not read thread registers")
         task = self._thread_address(argument.strip())
-        thread_name = self._task_text("VUSK_Client_TaskNameGet", task)
-        status = self._task_text("VUSK_Client_TaskStatusGet", task)
-        gdb.write("Registers of %s (0x%x), %s:\n" % (thread_name, task, status))
-        # A running thread's registers are the CPU's: GDB has them whether or
-        # not the plugin knows a frame layout for this CPU. On SMP kernels
-        # they are those of the core that runs it, in the core's own GDB
-        # thread, whichever one is selected.
-        core_id = self._core_running(task)
-        if core_id is not None:
-            read = lambda parts: self._core_register(parts[0].name, core_id)
-        elif status == EXECUTING:
-            read = lambda parts: self._core_register(parts[0].name, None)
-        else:
-            read = lambda parts: self._saved_register(task, parts)
-        values = [(name, width, read(parts)) for name, width, parts in registers.registers]
-        if core_id is None and status != EXECUTING and all(value is None for _, _, value in values):
-            gdb.write(self._why_no_registers(task) + "\n")
-            return
-        for name, width, value in values:
-            text = NO_VALUE if value is None else registers.format(name, width, value)
-            gdb.write("%-8s %s\n" % (name, text))
-
-    def _saved_register(self, task, parts):
-        value = 0
-        for part in parts:
-            answer = self.session.call("VUSK_Client_TaskRegisterRead", {
-                "context": CONTEXT_HANDLE, "taskId": task, "register": part.number})
-            if answer.get("return") != 0 or not isinstance(answer.get("value"), int):
-                return None
-            value |= (answer["value"] & 0xFFFFFFFF) << part.shift
-        return value
-
-    def _core_register(self, name, core_id):
-        """A register of the CPU: of the selected GDB thread (core_id None)
-        or of the GDB thread that runs a host core; None if unreadable."""
-        try:
-            return self.session.debugger.read_register(name, core_id)
-        except DebuggerError:
-            return None
-
-    def _why_no_registers(self, task):
-        """One line for a suspended thread none of whose registers could be
-        read: the saved frame cannot be read, or no layout describes it."""
-        try:
-            stack = gdb.parse_and_eval("((struct %s *) 0x%x)->tx_thread_stack_ptr" % (THREAD_STRUCT, task))
-            gdb.selected_inferior().read_memory(int(stack), 4)
-        except (gdb.error, gdb.MemoryError, ValueError, OverflowError):
-            return "cannot read the saved frame of this thread"
-        return NO_LAYOUT % self.settings.cpu_type_sent()
+        # A running thread's registers are the CPU's; on an SMP kernel those
+        # of the core that runs it, in the core's own GDB thread.
+        core_id = views.core_running(self.session, task, self._core_ids())
+        data = views.registers_data(self.session, registers, task, core_id, self.settings.cpu_type_sent())
+        gdb.write(views.registers_text(data, registers))
 
     def record(self, argument):
         argument = argument.strip()
@@ -450,19 +359,19 @@ def _thread_expression(text):
         value = gdb.parse_and_eval(text)
         kind = value.type.strip_typedefs()
         if kind.code == gdb.TYPE_CODE_STRUCT:
-            if kind.name != THREAD_STRUCT or value.address is None:
+            if kind.name != views.THREAD_STRUCT or value.address is None:
                 return None
             return int(value.address)
         if kind.code == gdb.TYPE_CODE_PTR:
             target = kind.target().strip_typedefs()
-            if target.code == gdb.TYPE_CODE_STRUCT and target.name != THREAD_STRUCT:
+            if target.code == gdb.TYPE_CODE_STRUCT and target.name != views.THREAD_STRUCT:
                 return None
             address = int(value)
         elif kind.code == gdb.TYPE_CODE_INT:
             address = int(value) & 0xFFFFFFFFFFFFFFFF
         else:
             return None
-        thread = gdb.parse_and_eval("((struct %s *) 0x%x)->tx_thread_id" % (THREAD_STRUCT, address))
+        thread = gdb.parse_and_eval("((struct %s *) 0x%x)->tx_thread_id" % (views.THREAD_STRUCT, address))
         return address if int(thread) == THREAD_ID else None
     except (gdb.error, gdb.MemoryError, ValueError, OverflowError):
         return None

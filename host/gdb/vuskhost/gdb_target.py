@@ -7,28 +7,18 @@ Every GDB failure becomes DebuggerError or TemplateError, never a
 traceback in the user's console.
 """
 
-import os
 import re
-import sys
 
 import gdb
 
 from . import cores, template
-from .services import STATUS_HALTED, STATUS_NO_TARGET, STATUS_RUNNING, Debugger, DebuggerError
-
-CONFIG_SUBDIR = "vusk_threadx"
-STRING_CHUNK = 64
-
-# SymbolLookup "storageClass" answers.
-STORAGE_UNKNOWN = 0      # a linker symbol without debug information
-STORAGE_GLOBAL = 1
-STORAGE_STATIC = 2
-STORAGE_FUNCTION = 3
+from .services import (STATUS_HALTED, STATUS_NO_TARGET, STATUS_RUNNING, STORAGE_FUNCTION, STORAGE_GLOBAL,
+                       STORAGE_STATIC, STORAGE_UNKNOWN, Debugger, DebuggerError, config_directory,
+                       default_config_dir, message_line)  # noqa: F401
 
 _IDENTIFIER = re.compile(r"^[A-Za-z_$][\w$]*$")
 _INFO_SYMBOL = re.compile(r"^(\S+)(?: \+ (\d+))? in section (\S+)")
 THUMB_BIT = 1
-_MESSAGE_PREFIX = {1: "warning: ", 2: "error: "}
 
 # Core registers the plugin's core texts name that a target may lack (QEMU
 # shows no MPIDR_EL1): GDB answers them with the selected GDB thread's
@@ -117,17 +107,8 @@ def parse_and_eval(expression):
 
 def _read_until_fault(address, length):
     inferior = gdb.selected_inferior()
-    try:
-        return inferior.read_memory(address, length).tobytes()
-    except (gdb.MemoryError, gdb.error, ValueError, OverflowError):
-        pass
-    data = bytearray()
-    for i in range(length):
-        try:
-            data += inferior.read_memory(address + i, 1).tobytes()
-        except (gdb.MemoryError, gdb.error, ValueError, OverflowError):
-            break
-    return bytes(data)
+    return template.read_until_fault(lambda at, count: inferior.read_memory(at, count).tobytes(), address, length,
+                                     (gdb.MemoryError, gdb.error, ValueError, OverflowError))
 
 
 def to_scalar(value):
@@ -202,21 +183,7 @@ class GdbTemplateTarget(template.Target):
             raise template.TemplateError("%s: %s" % (expression, e))
 
     def c_string(self, address, limit):
-        """The NUL-terminated string at address, at most limit bytes, read in
-        chunks; a chunk that runs into unreadable memory is read byte by
-        byte, so a short string just before a hole still reads."""
-        data = bytearray()
-        while len(data) < limit:
-            want = min(STRING_CHUNK, limit - len(data))
-            chunk = _read_until_fault(address + len(data), want)
-            end = chunk.find(b"\0")
-            if end >= 0:
-                data += chunk[:end]
-                break
-            data += chunk
-            if len(chunk) < want:
-                raise template.TemplateError("cannot read a string at 0x%x" % address)
-        return bytes(data).decode("utf-8", errors="replace")
+        return template.read_c_string(_read_until_fault, address, limit)
 
     def symbol_at(self, address):
         found = _info_symbol(code_address(address))
@@ -313,9 +280,7 @@ class GdbDebugger(Debugger):
             return None
 
     def show_message(self, message_type, text):
-        if not text.endswith("\n"):
-            text += "\n"
-        gdb.write("vusk_threadx: " + _MESSAGE_PREFIX.get(message_type, "") + text)
+        gdb.write(message_line(message_type, text))
 
     def target_status(self):
         thread = gdb.selected_thread()
@@ -324,22 +289,8 @@ class GdbDebugger(Debugger):
         return STATUS_RUNNING if thread.is_running() else STATUS_HALTED
 
     def config_dir(self, create):
-        directory = self.settings.config_dir()
-        if create:
-            try:
-                os.makedirs(directory, exist_ok=True)
-            except OSError as e:
-                raise DebuggerError(str(e))
-        return directory
+        return config_directory(self.settings.config_dir(), create)
 
     def use_phy_space(self):
         return self.settings.use_phy_space()
 
-
-def default_config_dir():
-    """The per-user configuration directory of the plugin."""
-    if sys.platform == "win32":
-        base = os.environ.get("APPDATA") or os.path.expanduser("~")
-    else:
-        base = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
-    return os.path.join(base, CONFIG_SUBDIR)

@@ -8,6 +8,9 @@ error (UnknownService). Debugger faults never escape as exceptions: memory
 GDB cannot read is a failed service call like any other.
 """
 
+import os
+import sys
+
 from . import template
 from .wire import from_wire, to_wire
 
@@ -22,6 +25,15 @@ USER_CFG_DIR_CREATE = "__user_cfg_dir -create"
 STATUS_HALTED = 0
 STATUS_RUNNING = 1
 STATUS_NO_TARGET = 2
+
+# SymbolLookup "storageClass" answers.
+STORAGE_UNKNOWN = 0      # a linker symbol without debug information
+STORAGE_GLOBAL = 1
+STORAGE_STATIC = 2
+STORAGE_FUNCTION = 3
+
+CONFIG_SUBDIR = "vusk_threadx"
+_MESSAGE_PREFIX = {1: "warning: ", 2: "error: "}
 
 FAILED = {"return": 1}
 
@@ -183,3 +195,31 @@ def serve(dbg, method, params):
         return handler(dbg, params if isinstance(params, dict) else {})
     except (DebuggerError, template.TemplateError):
         return dict(FAILED)
+
+
+def default_config_dir():
+    """The per-user configuration directory of the plugin."""
+    if sys.platform == "win32":
+        base = os.environ.get("APPDATA") or os.path.expanduser("~")
+    else:
+        base = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
+    return os.path.join(base, CONFIG_SUBDIR)
+
+
+def config_directory(directory, create):
+    """The configuration directory the plugin asks for, made when asked
+    (__user_cfg_dir -create). Raises DebuggerError."""
+    if create:
+        try:
+            os.makedirs(directory, exist_ok=True)
+        except OSError as e:
+            raise DebuggerError(str(e))
+    return directory
+
+
+def message_line(message_type, text):
+    """How a MessageDisplay text is shown: "vusk_threadx: warning: TEXT"
+    (type 1), "error: " (type 2), ending in a newline."""
+    if not text.endswith("\n"):
+        text += "\n"
+    return "vusk_threadx: " + _MESSAGE_PREFIX.get(message_type, "") + text

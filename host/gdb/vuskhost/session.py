@@ -26,15 +26,17 @@ class PluginError(Exception):
 
 
 class Session:
-    def __init__(self, debugger, plugin_argv, timeout, target_params, log=None):
+    def __init__(self, debugger, plugin_argv, timeout, target_params, log=None, channel_class=Channel):
         """plugin_argv(): command line of the plugin; timeout(): seconds per
         answer; target_params(): TargetInit members for the present target
-        (may raise PluginError); log(text): console output."""
+        (may raise PluginError); log(text): console output; channel_class:
+        how the plugin process is talked to (channel.Channel or a kind of it)."""
         self.debugger = debugger
         self.plugin_argv = plugin_argv
         self.timeout = timeout
         self.target_params = target_params
         self.log = log or (lambda text: None)
+        self.channel_class = channel_class
         self.channel = None
         self.recorder = None
         self.next_id = 1
@@ -47,7 +49,7 @@ class Session:
         if self.channel is None:
             argv = self.plugin_argv()
             try:
-                self.channel = Channel(argv, self.timeout(), self.recorder)
+                self.channel = self.channel_class(argv, self.timeout(), self.recorder)
             except ChannelError as e:
                 raise PluginError("vusk_threadx: %s" % e)
             self.next_id = 1

@@ -20,12 +20,15 @@ target gives the same texts; README.md lists them. The debugger side only
 turns an expression into a Scalar and reads strings and symbols (Target).
 """
 
+import functools
 import re
 
 MAX_NESTING = 64                 # blocks and ifs inside one another
 MAX_TEMPLATE_CHARS = 65535       # a message can hold no more
 MAX_STRING_CHARS = 4096          # longest C string read for %s and /a
 MAX_FIELD_WIDTH = 4096           # widest mprintf field (width or precision)
+MAX_CACHED_TEMPLATES = 4096      # parsed templates kept (the plugin repeats them per object)
+STRING_CHUNK = 64                # bytes read at a time for a C string
 
 
 class TemplateError(Exception):
@@ -73,6 +76,41 @@ class Target:
 
     def function_at(self, address):        # -> function "name" / "name+off" or None
         return None
+
+
+def read_until_fault(read, address, length, faults):
+    """length bytes at address, or as many as can be read before the first
+    that cannot: read(address, length) -> bytes raises one of faults."""
+    try:
+        return read(address, length)
+    except faults:
+        pass
+    data = bytearray()
+    for i in range(length):
+        try:
+            data += read(address + i, 1)
+        except faults:
+            break
+    return bytes(data)
+
+
+def read_c_string(read_some, address, limit):
+    """The NUL-terminated string at address, at most limit bytes, read in
+    chunks; read_some(address, length) gives the bytes up to the first
+    unreadable one (read_until_fault), so a short string just before a
+    hole still reads."""
+    data = bytearray()
+    while len(data) < limit:
+        want = min(STRING_CHUNK, limit - len(data))
+        chunk = read_some(address + len(data), want)
+        end = chunk.find(b"\0")
+        if end >= 0:
+            data += chunk[:end]
+            break
+        data += chunk
+        if len(chunk) < want:
+            raise TemplateError("cannot read a string at 0x%x" % address)
+    return bytes(data).decode("utf-8", errors="replace")
 
 
 # ---------------------------------------------------------------- formats
@@ -455,8 +493,14 @@ def parse(text):
     return _Sequence(parts)
 
 
+@functools.lru_cache(maxsize=MAX_CACHED_TEMPLATES)
+def _parsed(text):
+    # Trees are never changed after parsing, so one serves every render.
+    return parse(text)
+
+
 def render(text, target):
     """Runs a template against a target; the text it prints."""
     out = []
-    parse(text).run(target, out)
+    _parsed(text).run(target, out)
     return "".join(out)

@@ -12,6 +12,7 @@ do not count. Nothing follows a message on the wire, no newline either.
 """
 
 import json
+import re
 
 JSONRPC_VERSION = "2.0"
 
@@ -28,8 +29,15 @@ def to_wire(text):
 def from_wire(text):
     """Wire view -> debugger text. Bytes that are not UTF-8 are kept as
     replacement characters rather than failing the whole message."""
-    raw = bytes(ord(c) & 0xFF for c in text)
+    try:
+        raw = text.encode("latin-1")
+    except UnicodeEncodeError:          # a character above 0xFF: its low byte, as ever
+        raw = bytes(ord(c) & 0xFF for c in text)
     return raw.decode("utf-8", errors="replace")
+
+
+# What matters to framing: braces, and quotes with the backslashes in strings.
+_STRUCTURE = re.compile(r'[{}"\\]')
 
 
 def complete_object_end(text):
@@ -43,12 +51,19 @@ def complete_object_end(text):
         return -1
     depth = 0
     in_string = False
-    while i < n:
+    # Jump from one character that matters to the next.
+    while True:
+        m = _STRUCTURE.search(text, i)
+        if m is None:
+            return -1
+        i = m.start()
         c = text[i]
         if in_string:
             if c == '"':
                 in_string = False
-            elif c == "\\" and i + 1 < n:
+            elif c == "\\":
+                if i + 1 >= n:
+                    return -1
                 i += 1
         elif c == '"':
             in_string = True
@@ -61,7 +76,6 @@ def complete_object_end(text):
             if depth == 0:
                 return i + 1
         i += 1
-    return -1
 
 
 def is_complete_object(text):
@@ -74,7 +88,19 @@ _SHORT_ESCAPES = {"\b": "\\b", "\t": "\\t", "\n": "\\n", "\f": "\\f", "\r": "\\r
                   '"': '\\"', "\\": "\\\\"}
 
 
+# Every byte of the wire view as the plugin writes it in a string.
+_BYTE_TEXT = {code: _SHORT_ESCAPES.get(chr(code), "\\u00%02x" % code if code < 0x20 or code >= 0x7F else chr(code))
+              for code in range(256)}
+
+
 def write_string(text):
+    if max(text, default=" ") <= "\xff":
+        return '"' + text.translate(_BYTE_TEXT) + '"'
+    return _write_wide(text)
+
+
+def _write_wide(text):
+    # A character above 0xFF stands for its low byte.
     out = ['"']
     for c in text:
         code = ord(c) & 0xFF
