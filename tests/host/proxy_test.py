@@ -222,7 +222,7 @@ class ProxyTests(FixtureServerCase):
         self.assertEqual(client.ask(b"qC"), b"QC%x" % main)
         document = client.document().decode("utf-8")
         listed = re.findall(r'<thread id="([0-9a-f]+)"(?: core="(\d+)")? name="([^"]*)">([^<]*)</thread>', document)
-        expected = [(address, name if name is not None else "0x%08x" % address)
+        expected = [(address, name if name is not None else "0x%016x" % address)   # an 8-byte target: whole
                     for address, name in self.state["threads"]]
         self.assertEqual([(int(i, 16), n) for i, core, n, extra in listed],
                          [(a, n.encode("latin-1").decode("utf-8")) for a, n in expected])

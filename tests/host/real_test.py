@@ -18,10 +18,6 @@ of _tx_thread_created_ptr in Python, not the plugin's):
   step work; stepping a suspended thread and writing its registers are
   refused with the proxy's reason.
 
-Checks that wait on issue 14 (the Cortex-M0 frame order and the
-floating-point frames) are PENDING: the test then skips (77) naming them,
-and fails once they pass, so that the list is kept true.
-
 Environment: VUSK_BUILD_DIR (build/vusk-gdbproxy and the plugin in it).
 """
 
@@ -167,24 +163,16 @@ def frame_functions(bt):
 
 
 class Checks:
-    """Collects failures, telling apart those that wait on issue 14."""
+    """Counts the checks of one program and collects the failures."""
 
     def __init__(self, label):
         self.label = label
-        self.failures, self.pending_failed, self.pending_passed = [], [], []
+        self.failures = []
         self.count = 0
 
-    def check(self, ok, what, pending=False, flag_pass=True):
-        """pending: expected to fail until issue 14; flag_pass: a pass of a
-        pending check is itself reported (the register checks: they tell
-        when the mark is stale; a backtrace may pass with wrong registers)."""
+    def check(self, ok, what):
         self.count += 1
-        if pending:
-            if not ok:
-                self.pending_failed.append(what)
-            elif flag_pass:
-                self.pending_passed.append(what)
-        elif not ok:
+        if not ok:
             self.failures.append(what)
 
 
@@ -284,13 +272,9 @@ def check_session(checks, target, state, entries, calls, optimised):
         checks.check(("Executing" in (s["details"] or "")) == running, "%s: details %r" % (label, s["details"]))
         data = bytes.fromhex(t["frame"])
         want = decode_frame(true_layout(target, data), data, t["stack"])
-        # The shipped database decodes every Cortex-M frame as the M3 integer
-        # frame; where that reads other values, issue 14 is still open.
-        pending = want != decode_frame(M3_FRAME, data, t["stack"])
         if not running:
             wrong = [n for n in M_CORE if want is None or s["registers"].get(n) != want[n]]
-            checks.check(not wrong, "%s: registers %s differ from its saved frame" % (label, ", ".join(wrong)),
-                         pending)
+            checks.check(not wrong, "%s: registers %s differ from its saved frame" % (label, ", ".join(wrong)))
         functions = frame_functions(s["bt"])
         key = t["name"] if t["name"] in entries else ("extra_" if (t["name"] or "").startswith("extra_")
                                                        else t["name"])
@@ -301,8 +285,7 @@ def check_session(checks, target, state, entries, calls, optimised):
             ok = SHELL in functions or (optimised and "_tx_thread_system_suspend" in functions)
         else:
             ok = entry is not None and reaches_entry(functions, entry, calls, optimised)
-        checks.check(ok, "%s: backtrace %s does not end in %s" % (label, functions, entry or SHELL),
-                     pending and not running, flag_pass=False)
+        checks.check(ok, "%s: backtrace %s does not end in %s" % (label, functions, entry or SHELL))
     for s in state["shown"]:
         checks.check("Thread %d (" % s["num"] in state["all_bt"], "thread apply all bt misses thread %d" % s["num"])
 
@@ -432,26 +415,16 @@ def main(argv):
         return SKIP
     source = scenario_source()
     entries, calls = entry_functions(source), services_called(source)
-    failed, pending_failed, pending_passed = [], [], []
+    failed = []
     for elf_name in argv[2:] or target.elfs:
         began = time.monotonic()
         checks = run_program(target, elf_name, entries, calls)
-        print("%s: %d checks, %d failures, %d pending, %.1f s" % (
-            checks.label, checks.count, len(checks.failures), len(checks.pending_failed), time.monotonic() - began))
+        print("%s: %d checks, %d failures, %.1f s" % (
+            checks.label, checks.count, len(checks.failures), time.monotonic() - began))
         failed += ["%s: %s" % (checks.label, f) for f in checks.failures]
-        pending_failed += ["%s: %s" % (checks.label, f) for f in checks.pending_failed]
-        pending_passed += ["%s: %s" % (checks.label, f) for f in checks.pending_passed]
     for line in failed:
         print("FAIL " + line)
-    for line in pending_passed:
-        print("FAIL (marked pending on issue 14 but it passes now; drop the mark) " + line)
-    if failed or pending_passed:
-        return 1
-    if pending_failed:
-        for line in pending_failed:
-            print("PENDING (issue 14) " + line)
-        return SKIP
-    return 0
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

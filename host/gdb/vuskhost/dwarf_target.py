@@ -195,6 +195,10 @@ class Settings:
         self.phy_space = phy_space
 
 
+# Bit 0 of a Thumb function pointer (32-bit ARM).
+THUMB_BIT = 1
+
+
 class DwarfDebugger(Debugger, template.Target):
     def __init__(self, types, live, settings=None, log=None):
         """types: dwarf.DwarfTypes; live: LiveTarget; log(text): where
@@ -231,17 +235,28 @@ class DwarfDebugger(Debugger, template.Target):
         return template.read_c_string(
             lambda at, count: template.read_until_fault(self.live.read_memory, at, count, TargetError), address, limit)
 
+    def _code_address(self, address):
+        """Where the code a code pointer names starts: a Thumb function
+        pointer (32-bit ARM) has bit 0 set. Only when the even address lies
+        in a function is the bit dropped, so an odd data pointer keeps its
+        byte (as the GDB back end does)."""
+        if not address & THUMB_BIT or self.types.machine != "EM_ARM":
+            return address
+        even = address & ~THUMB_BIT
+        return even if self.types.symbol_containing(even, functions_only=True) is not None else address
+
     def symbol_at(self, address):
-        found = self.types.symbol_containing(address)
+        found = self.types.symbol_containing(self._code_address(address))
         if found is None:
             return None
         symbol, offset = found
         return symbol.name + ("+%d" % offset if offset else "")
 
     def function_at(self, address):
-        found = self.types.symbol_containing(address, functions_only=True)
+        code = self._code_address(address)
+        found = self.types.symbol_containing(code, functions_only=True)
         if found is None:
-            return self.symbol_at(address)
+            return self.symbol_at(code)
         symbol, offset = found
         return symbol.name + ("+%d" % offset if offset else "")
 
