@@ -19,19 +19,14 @@ constexpr const char* kWriteCategory = "VUSK__JSON__Write";
 
 bool IsFramingBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
-}  // namespace
-
-MessageBuffer::MessageBuffer() : text(static_cast<char*>(PortAlloc(kMessageBufferBytes))) { text[0] = '\0'; }
-
-MessageBuffer::~MessageBuffer() { PortFree(text); }
-
-bool IsCompleteObject(const char* text) {
-  if (!text) return false;
-  while (IsFramingBlank(*text)) text++;
-  if (*text != '{') return false;
+// The brace walk of the framing test: one character at a time (two for an
+// escape inside a string), counting braces outside strings.
+struct BraceWalk {
   long depth = 0;
   bool inString = false;
-  for (const char* p = text; *p; p++) {
+
+  // Passes the character at p; returns the position after it.
+  const char* Step(const char* p) {
     if (inString) {
       if (*p == '"') {
         inString = false;
@@ -43,11 +38,74 @@ bool IsCompleteObject(const char* text) {
     } else if (*p == '{') {
       depth++;
     } else if (*p == '}') {
-      if (depth == 0) return false;
       depth--;
     }
+    return p + 1;
   }
-  return depth == 0 && !inString;
+};
+
+// Input read past the end of the message last handed out: the start of the
+// next message, whichever reader asks for it next (the main loop or a nested
+// host exchange). It came out of a message buffer, so it is shorter than one.
+struct PendingInput {
+  char text[kMessageBufferBytes];
+  size_t length = 0;
+};
+
+PendingInput g_pending;
+
+bool IsWireBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Drops the white space that leads the text of length bytes; returns the new
+// length.
+size_t DropLeadingBlanks(char* text, size_t length) {
+  size_t blanks = 0;
+  while (blanks < length && IsWireBlank(text[blanks])) blanks++;
+  if (blanks == 0) return length;
+  memmove(text, text + blanks, length - blanks + 1);  // with the zero byte
+  return length - blanks;
+}
+
+// Moves the pending input to the start of buffer; returns its length.
+size_t TakePending(char* buffer) {
+  size_t length = g_pending.length;
+  memcpy(buffer, g_pending.text, length);
+  buffer[length] = '\0';
+  g_pending.length = 0;
+  return length;
+}
+
+void KeepPending(const char* text, size_t length) {
+  memcpy(g_pending.text, text, length);
+  g_pending.length = length;
+}
+
+}  // namespace
+
+MessageBuffer::MessageBuffer() : text(static_cast<char*>(PortAlloc(kMessageBufferBytes))) { text[0] = '\0'; }
+
+MessageBuffer::~MessageBuffer() { PortFree(text); }
+
+bool IsCompleteObject(const char* text) {
+  if (!text) return false;
+  while (IsFramingBlank(*text)) text++;
+  if (*text != '{') return false;
+  BraceWalk walk;
+  for (const char* p = text; *p;) {
+    p = walk.Step(p);
+    if (walk.depth < 0) return false;  // one closing brace too many
+  }
+  return walk.depth == 0 && !walk.inString;
+}
+
+size_t FirstObjectLength(const char* text) {
+  if (!text || *text != '{') return 0;
+  BraceWalk walk;
+  for (const char* p = text; *p;) {
+    p = walk.Step(p);
+    if (walk.depth == 0 && !walk.inString) return static_cast<size_t>(p - text);
+  }
+  return 0;
 }
 
 bool JsonRead(char* destination, long capacity) {
@@ -85,14 +143,19 @@ bool JsonWrite(const char* text, long length) {
 bool JsonWriteText(const char* text) { return JsonWrite(text, text ? static_cast<long>(strlen(text)) : 0); }
 
 bool ReadMessage(char* buffer) {
-  buffer[0] = '\0';
-  size_t length = 0;
-  while (!IsCompleteObject(buffer)) {
+  size_t length = TakePending(buffer);
+  for (;;) {
+    length = DropLeadingBlanks(buffer, length);
+    size_t end = FirstObjectLength(buffer);
+    if (end > 0) {
+      KeepPending(buffer + end, length - end);
+      buffer[end] = '\0';
+      return true;
+    }
     if (!JsonRead(buffer + length, static_cast<long>(kMessageBufferBytes - length))) return false;
-    // A zero byte from the host ends the text; later reads overwrite from it.
-    length = strlen(buffer);
+    // A zero byte from the host ends what this read brought.
+    length += strlen(buffer + length);
   }
-  return true;
 }
 
 bool IsHostRequest(const char* text) {
