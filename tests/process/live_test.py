@@ -251,15 +251,25 @@ class CommandLine(unittest.TestCase):
         return plugin.finish()
 
     def test_help_in_any_case(self):
-        for option in ("-h", "-HELP", "-Help"):
+        for option in ("-h", "-HELP", "-Help", "--help", "--HELP"):
             self.assertEqual(self.run_plugin(option), (0, USAGE % PLUGIN, ""))
 
     def test_help_after_a_file_comes_before_playback(self):
         self.assertEqual(self.run_plugin("-file", "/nonexistent.rec", "-h"), (0, USAGE % PLUGIN, ""))
 
-    def test_syntax_errors(self):
-        for args in (("-x",), ("-x", "-h"), ("-file",), ("-ignore_error",), ("x",)):
-            self.assertEqual(self.run_plugin(*args), (1, "", USAGE % PLUGIN), args)
+    def test_syntax_errors_say_what_was_wrong_before_the_usage(self):
+        cases = [
+            (("-frob",), "unknown option '-frob'\n"),
+            (("-x", "-h"), "unknown option '-x'\n"),       # examination stops at the first error
+            (("--file", "rec"), "unknown option '--file'\n"),
+            (("-file", "rec", "x"), "unexpected argument 'x'\n"),
+            (("x",), "unexpected argument 'x'\n"),
+            (("",), "unexpected argument ''\n"),
+            (("-FILE",), "option '-FILE' needs a record file\n"),
+            (("-ignore_error",), "option '-ignore_error' needs -file: there is nothing to play back\n"),
+        ]
+        for args, reason in cases:
+            self.assertEqual(self.run_plugin(*args), (1, "", reason + USAGE % PLUGIN), args)
 
     def test_two_record_files(self):
         self.assertEqual(self.run_plugin("-file", "a", "-FILE", "b"),

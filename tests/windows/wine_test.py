@@ -161,7 +161,8 @@ class PlaybackReports(unittest.TestCase):
     def test_cannot_open(self):
         missing = self.path + ".missing"
         done = run_exe(PLUGIN_EXE, "-file", missing)
-        self.assertEqual(done, (2, "Cannot open file to read: %s\n" % missing, ""))
+        self.assertEqual(done, (2, "Cannot open file to read: %s\n" % missing,
+                                'error: cannot open "%s": No such file or directory\n' % missing))
 
     def test_syntax_and_missing_line(self):
         self.assertEqual(self.play("PLISK %s\n" % request("No_Such", 1)), (3, "Invalid syntax at line 1\n", ""))
@@ -169,10 +170,14 @@ class PlaybackReports(unittest.TestCase):
                          (3, "Expect a message from PLUGIN at line 2\n", ""))
 
     def test_result_mismatch_even_when_ignoring_errors(self):
-        lines = "PLISK: %s\nPLUGIN: %s\n" % (request("No_Such", 1), unknown(1).replace(" }", "}"))
-        expected = (4, "Got different result to PLISK on line 2:\n%s\n" % unknown(1), "")
-        self.assertEqual(self.play(lines), expected)
-        self.assertEqual(self.play(lines, "-ignore_error"), expected)
+        recorded = unknown(1).replace(" }", "}")
+        lines = "PLISK: %s\nPLUGIN: %s\n" % (request("No_Such", 1), recorded)
+        column = len(recorded)  # the recorded closing brace stands where the plugin wrote a blank
+        detail = "Recorded on line 2:\n%s\nFirst difference at column %d " % (recorded, column)
+        for options in ((), ("-ignore_error",)):
+            status, out, err = self.play(lines, *options)
+            self.assertEqual((status, out), (4, "Got different result to PLISK on line 2:\n%s\n" % unknown(1)))
+            self.assertTrue(err.startswith(detail), err)
 
 
 class Framing(unittest.TestCase):
