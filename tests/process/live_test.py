@@ -230,6 +230,16 @@ class EventLog(unittest.TestCase):
         self.assertTrue(entries[-1].startswith('VUSK__JSON__Read "{ \\"jsonrpc\\" : \\"2.0\\", '
                                                '\\"method\\" : \\"VUSK_Client_HistoryLogDump'), entries[-1])
 
+    def test_dump_that_cannot_be_written_answers_failure_and_says_why(self):
+        with tempfile.TemporaryDirectory() as directory:
+            missing = os.path.join(directory, "missing")
+            plugin = PluginPipe(PLUGIN)
+            plugin.send(request("VUSK_Client_HistoryLogDump", 1, '{ "dirPath" : "%s" }' % missing))
+            self.assertEqual(plugin.read_message(), '{ "jsonrpc" : "2.0", "result" : { "return" : 1 }, "id" : 1 }')
+            self.assertEqual(plugin.finish(), (0, "", 'error: cannot write the event log into "%s": '
+                                                      "No such file or directory\n" % missing))
+            self.assertEqual(os.listdir(directory), [])
+
     def test_crash_leaves_a_dump_in_the_temporary_directory(self):
         with tempfile.TemporaryDirectory() as directory:
             plugin = PluginPipe(PLUGIN, env=dict(os.environ, TMPDIR=directory))
