@@ -43,11 +43,17 @@ struct TxLayoutChoice {
 bool TxEntryMatchesCpu(attr_block* entry, int32_t cpumajor, int32_t cpuminor);
 
 // Builds a layout from the register block tableName (a child of the
-// database's root) and the entry's child blocks flagBlock and formatBlock. Null, with a warning, when
-// a block is missing, the table holds no register, or the layout does not
-// fit the frame buffer (tx_register_layout.h).
+// database's root) and the entry's child blocks flagBlock and formatBlock.
+// Null, with a warning, when a block is missing, the table holds no
+// register, or the layout does not fit the frame buffer
+// (tx_register_layout.h). Each such warning is given once until
+// TxLayoutForgetReports.
 RegisterLayout* TxLayoutBuild(attr_block* root, attr_block* entry, const char* tableName, const char* flagBlock,
                               const char* formatBlock);
+
+// Forgets the warnings given so far; called when a database is loaded, so
+// that every load reports its problems once.
+void TxLayoutForgetReports();
 
 // Frees a built layout; null is ignored.
 void TxLayoutFree(RegisterLayout* layout);
