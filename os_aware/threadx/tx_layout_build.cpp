@@ -49,7 +49,10 @@ void AppendSlot(RegisterLayout* layout, int32_t* capacity, attr_block* reg) {
 }
 
 RegisterLayout* Reject(attr_block* entry, RegisterLayout* layout, const std::string& why) {
-  std::string report = "\"" + block_path(entry) + "\": register layout not used: " + why;
+  std::string report = "\"";
+  report += block_path(entry);
+  report += "\": register layout not used: ";
+  report += why;
   bool reported = g_reported.count(report) > 0;
   if (!reported && g_reported.size() < kMaxRememberedReports) g_reported.insert(report);
   if (!reported) PortMessage(MsgSeverity::Warning, "%s", report.c_str());
