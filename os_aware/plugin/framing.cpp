@@ -19,30 +19,39 @@ constexpr const char* kWriteCategory = "VUSK__JSON__Write";
 
 bool IsFramingBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
-// The brace walk of the framing test: one character at a time (two for an
-// escape inside a string), counting braces outside strings.
-struct BraceWalk {
-  long depth = 0;
-  bool inString = false;
-
-  // Passes the character at p; returns the position after it.
-  const char* Step(const char* p) {
-    if (inString) {
+// The brace walk of the framing test, over text that starts with '{':
+// braces are counted outside strings, and a backslash inside a string passes
+// the character after it. The walk goes to the end of the text, or stops
+// just after the brace that closes the first object when firstOnly. Returns
+// where it stopped, with *depth and *inString as they stand there; null at
+// a closing brace with none open.
+const char* WalkBraces(const char* text, bool firstOnly, long* depth, bool* inString) {
+  long open = 0;
+  bool quoted = false;
+  const char* p = text;
+  for (; *p; p++) {
+    if (quoted) {
       if (*p == '"') {
-        inString = false;
+        quoted = false;
       } else if (*p == '\\' && p[1] != '\0') {
         p++;  // the escaped character cannot end the string
       }
     } else if (*p == '"') {
-      inString = true;
+      quoted = true;
     } else if (*p == '{') {
-      depth++;
+      open++;
     } else if (*p == '}') {
-      depth--;
+      if (open == 0) return nullptr;
+      if (--open == 0 && firstOnly) {
+        p++;
+        break;
+      }
     }
-    return p + 1;
   }
-};
+  *depth = open;
+  *inString = quoted;
+  return p;
+}
 
 // Input read past the end of the message last handed out: the start of the
 // next message, whichever reader asks for it next (the main loop or a nested
@@ -90,22 +99,17 @@ bool IsCompleteObject(const char* text) {
   if (!text) return false;
   while (IsFramingBlank(*text)) text++;
   if (*text != '{') return false;
-  BraceWalk walk;
-  for (const char* p = text; *p;) {
-    p = walk.Step(p);
-    if (walk.depth < 0) return false;  // one closing brace too many
-  }
-  return walk.depth == 0 && !walk.inString;
+  long depth = 0;
+  bool inString = false;
+  return WalkBraces(text, false, &depth, &inString) && depth == 0 && !inString;
 }
 
 size_t FirstObjectLength(const char* text) {
   if (!text || *text != '{') return 0;
-  BraceWalk walk;
-  for (const char* p = text; *p;) {
-    p = walk.Step(p);
-    if (walk.depth == 0 && !walk.inString) return static_cast<size_t>(p - text);
-  }
-  return 0;
+  long depth = 0;
+  bool inString = false;
+  const char* end = WalkBraces(text, true, &depth, &inString);
+  return (end && depth == 0 && !inString) ? static_cast<size_t>(end - text) : 0;
 }
 
 bool JsonRead(char* destination, long capacity) {
