@@ -1,12 +1,16 @@
-// fuzz_contexts: see ForgetContexts in fuzz_util.h. Apart from fuzz_util.cpp
-// because only the session targets link the interface and awareness.
-#include <string>
+// fuzz_contexts: see TrackContexts and ForgetContexts in fuzz_util.h. Apart
+// from fuzz_util.cpp because only the session targets link the interface
+// and awareness.
+#include <cstdint>
+#include <vector>
 
 #include "fuzz/fuzz_util.h"
 #include "os_aware/interface/vusk_context.h"
+#include "os_aware/interface/vusk_methods.h"
+#include "os_aware/jsonrpc/jr_dispatch.h"
+#include "os_aware/simple_json/simple_json.h"
 #include "os_aware/threadx/tx_bridge.h"
 #include "os_aware/threadx/tx_layout_db.h"
-#include "os_aware/simple_json/json_parse.h"
 
 namespace fuzz {
 
@@ -14,24 +18,31 @@ namespace {
 
 constexpr const char* kInitMethod = "VUSK_Client_VuskInit";
 
-void ForgetContextOf(const std::string& line) {
-  size_t start = line.find('{');
-  if (start == std::string::npos) return;
-  JsonValue* request = JsonParse(line.c_str() + start, nullptr);
-  const char* method = nullptr;
-  JsonValue* params = nullptr;
-  int64_t handle = 0;
-  if (JsonGetString(request, "method", &method) && std::string(method) == kInitMethod &&
-      JsonObjectGet(request, "params", &params) && JsonGetInt64(params, "context", &handle)) {
-    while (VUSK_ServiceCntx* context = VuskContextFind(static_cast<uint64_t>(handle))) VuskContextDestroy(context);
-  }
-  JsonFree(request);
+// The context handles VuskInit was given during the present input. Emptied
+// (storage included) at the end of every input, so that an input's
+// allocations are all freed within it and libFuzzer's leak check has
+// nothing to look into.
+std::vector<uint64_t> g_handles;
+
+// VuskInit as the catalogue serves it, noting the handle first (read as
+// VuskInit reads it).
+JsonValue* TrackedVuskInit(const JsonValue* params) {
+  uint64_t handle = 0;
+  JsonGetUInt64(params, "context", &handle);
+  g_handles.push_back(handle);
+  return VuskMethodVuskInit(params);
 }
 
 }  // namespace
 
-void ForgetContexts(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) ForgetContextOf(line);
+void TrackContexts() { JrBind(kInitMethod, TrackedVuskInit); }
+
+void ForgetContexts() {
+  for (uint64_t handle : g_handles) {
+    while (VUSK_ServiceCntx* context = VuskContextFind(handle)) VuskContextDestroy(context);
+  }
+  g_handles.clear();
+  g_handles.shrink_to_fit();
   // What the awareness learnt from this input's host must not steer the next.
   BridgeResetHostSettings();
   TxLayoutDatabaseReset();
