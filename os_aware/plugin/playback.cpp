@@ -7,6 +7,7 @@
 #include "os_aware/plugin/playback.h"
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -132,8 +133,9 @@ void ReportMismatch(const char* what, const char* recorded, const char* produced
   ConsoleError("Recorded on line %d:\n%s\n", playbackLine, recorded);
   if (produced) {
     size_t offset = FirstDifference(recorded, produced);
-    ConsoleError("First difference at column %zu (recorded %zu characters, produced %zu):\n", offset + 1,
-                 strlen(recorded), strlen(produced));
+    ConsoleError("First difference at column %" PRIu64 " (recorded %" PRIu64 " characters, produced %" PRIu64 "):\n",
+                 static_cast<uint64_t>(offset + 1), static_cast<uint64_t>(strlen(recorded)),
+                 static_cast<uint64_t>(strlen(produced)));
     ShowAround("recorded", recorded, offset);
     ShowAround("produced", produced, offset);
   } else {

@@ -200,14 +200,22 @@ class Framing(unittest.TestCase):
         self.assertEqual(plugin.read_message(TIMEOUT), unknown(2))
         self.assertEqual(plugin.finish(TIMEOUT), (0, "", ""))
 
-    def test_carriage_return_first_is_not_dropped(self):
-        # Text-mode input would turn CR LF into LF and frame the request.
+    def test_carriage_return_reaches_the_parser(self):
+        # Text-mode input would turn CR LF into LF: the parser's error text,
+        # which quotes the rest of the message, shows which it got.
         plugin = wine_pipe(PLUGIN_EXE)
-        text = "\r\n" + request("No_Such", 4)
-        plugin.send(text)
-        self.assertFalse(plugin.has_output(1.0))
-        self.assertEqual(plugin.finish(TIMEOUT),
-                         (0, "", "VUSK plugin: Failed to get valid request: %s (err 0)\n" % text))
+        plugin.send("{ x\r\n }")
+        self.assertEqual(plugin.read_message(TIMEOUT),
+                         '{ "jsonrpc" : "2.0", "error" : { "code" : -32700, "message" : "Error: unexpected \'x\' '
+                         'at beginning of object contents, got \'x\\r\\n }\'"}, "id" : null }')
+        self.assertEqual(plugin.finish(TIMEOUT), (0, "", ""))
+
+    def test_messages_written_together_are_each_answered(self):
+        plugin = wine_pipe(PLUGIN_EXE)
+        plugin.send("\r\n" + request("No_Such", 4) + "\r\n" + request("VUSK_Client_Exit", 5))
+        self.assertEqual(plugin.read_message(TIMEOUT), unknown(4))
+        self.assertEqual(plugin.read_message(TIMEOUT), EXIT_RESPONSE % 5)
+        self.assertEqual(plugin.finish(TIMEOUT), (0, "", ""))
 
     def test_request_longer_than_the_buffer(self):
         plugin = wine_pipe(PLUGIN_EXE)
