@@ -22,7 +22,6 @@
 
 #include "fuzz/fuzz_util.h"
 #include "os_aware/interface/vusk_entry.h"
-#include "os_aware/interface/vusk_methods.h"
 #include "os_aware/jsonrpc/jr_dispatch.h"
 #include "os_aware/plugin/framing.h"
 #include "os_aware/plugin/host_exchange.h"
@@ -35,7 +34,6 @@ struct Script {
   size_t next = 0;
   int depth = 0;
   std::string lastAnswer;          // what the exchange returned last
-  bool dumped = false;             // a HistoryLogDump wrote into the scratch directory
 };
 
 Script g_script;
@@ -72,23 +70,6 @@ void ForgetScript() {
   std::vector<std::string>().swap(g_script.lines);
   std::string().swap(g_script.lastAnswer);
   g_script.next = 0;
-  g_script.dumped = false;
-}
-
-// HistoryLogDump with its dump directory moved into the scratch directory:
-// the fuzzer must not write files where the input says.
-JsonValue* ContainedHistoryLogDump(const JsonValue* params) {
-  JsonValue* contained = JsonNewObject();
-  const char* dirPath = nullptr;
-  if (JsonGetString(params, "dirPath", &dirPath)) {
-    JsonAddString(contained, "dirPath", fuzz::ScratchDir().c_str());
-    g_script.dumped = true;
-  }
-  int64_t bufferSize = 0;
-  if (JsonGetInt64(params, "bufferSize", &bufferSize)) JsonAddInt64(contained, "bufferSize", bufferSize);
-  JsonValue* result = VuskMethodHistoryLogDump(contained);
-  JsonFree(contained);
-  return result;
 }
 
 }  // namespace
@@ -98,9 +79,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static char program[] = "vusk_threadx";
   static char* argv[] = {program, nullptr};
   VUSK_Client_CmdInit(1, argv, ScriptedExchange);
-  fuzz::TrackContexts();
+  fuzz::BindSessionMethods();
   JrBind(kProbeMethodName, ProbeAskHost);
-  JrBind("VUSK_Client_HistoryLogDump", ContainedHistoryLogDump);
   return 0;
 }
 
@@ -111,8 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& request = g_script.lines[g_script.next++];
     Dispatch(request.c_str());
   }
-  fuzz::ForgetContexts();
-  if (g_script.dumped) fuzz::EmptyDir(fuzz::ScratchDir());
+  fuzz::ForgetSession();
   ForgetScript();
   exitRequested = false;
   return 0;

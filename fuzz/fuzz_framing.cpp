@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static char program[] = "vusk_threadx";
   static char* argv[] = {program, nullptr};
   VUSK_Client_CmdInit(1, argv, PlaybackExchange);
-  fuzz::TrackContexts();
+  fuzz::BindSessionMethods();
   return 0;
 }
 
@@ -50,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!fuzz::WriteFile(record, text)) return 0;
   ignoreError = (size % 2) == 1;
   PlaybackRun(record.c_str());
-  fuzz::ForgetContexts();
-  fuzz::EmptyDir(fuzz::ScratchDir());
+  fuzz::ForgetSession();  // the record is written anew by the next input
   exitRequested = false;
   return 0;
 }

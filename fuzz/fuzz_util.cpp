@@ -85,9 +85,12 @@ void EmptyDir(const std::string& dir) {
 }
 
 bool WriteFile(const std::string& path, const std::string& data) {
-  std::error_code error;
-  fs::create_directories(fs::path(path).parent_path(), error);
   FILE* stream = fopen(path.c_str(), "wb");
+  if (!stream) {  // a directory on the way is missing: make it, once
+    std::error_code error;
+    fs::create_directories(fs::path(path).parent_path(), error);
+    stream = fopen(path.c_str(), "wb");
+  }
   if (!stream) return false;
   bool ok = fwrite(data.data(), 1, data.size(), stream) == data.size();
   return fclose(stream) == 0 && ok;

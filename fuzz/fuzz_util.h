@@ -65,13 +65,15 @@ bool WriteFile(const std::string& path, const std::string& data);
 
 namespace fuzz {
 
-// Binds VuskInit through a wrapper that notes the context handle of every
-// session an input opens; called once, after VUSK_Client_CmdInit.
-void TrackContexts();
+// Called once, after VUSK_Client_CmdInit: binds VuskInit through a wrapper
+// that notes the context handle of every session an input opens, and
+// HistoryLogDump with its dump directory moved into the scratch directory
+// (the fuzzer must not write files where the input says).
+void BindSessionMethods();
 
 // Destroys every service context the present input opened, and the host
-// settings and layout database the awareness keeps, so that the next input
-// starts from the same state.
-void ForgetContexts();
+// settings and layout database the awareness keeps, and empties the scratch
+// directory after a dump, so that the next input starts from the same state.
+void ForgetSession();
 
 }  // namespace fuzz

@@ -49,7 +49,8 @@ max_len() {
   case $1 in
     fuzz_json_parse) echo 65536 ;;
     fuzz_dispatch) echo 1536 ;;
-    fuzz_framing|fuzz_attr_file|fuzz_eval) echo 4096 ;;
+    fuzz_attr_file) echo 2048 ;;
+    fuzz_framing|fuzz_eval) echo 4096 ;;
   esac
 }
 
