@@ -3,11 +3,15 @@
 //
 // The input is cut into files at lines "@@ NAME": the text before the first
 // such line is main.odb, each later section the file NAME (letters, digits,
-// "_", "-", "." and "/" kept; anything else dropped; no ".." parts). All of
-// them are written into this process's scratch directory and main.odb is
-// loaded; includes may reach any file inside that directory and no file
-// outside it (the open and include hooks refuse, so the fuzzer cannot read
-// the machine's files). An input opens at most kOpensPerInput files: the
+// "_", "-", "." and "/" kept; anything else dropped; no ".." parts), all of
+// them in this process's scratch directory, and main.odb is loaded; includes
+// may reach any file inside that directory and no file outside it (the open
+// and include hooks refuse, so the fuzzer cannot read the machine's files).
+// The files are served from memory through the open hook, and written to the
+// directory only for an input that looks at the directory itself
+// (include_many lists it, file_exists asks it): writing and removing them
+// for every input cost a fifth of the run. An input opens at most
+// kOpensPerInput files: the
 // reader's own budget (kMaxFilesPerLoad) is the unit tests' to reach, and an
 // include bomb fuzzed up to it cost dozens of ordinary runs each time. The
 // loaded tree is then walked and every attribute read back through the typed
@@ -31,12 +35,23 @@ constexpr int kPathsToBuild = 8;
 constexpr int kOpensPerInput = 128;
 static_assert(kOpensPerInput > kMaxOpenFiles && kOpensPerInput < kMaxFilesPerLoad);
 
-int g_opens = 0;  // by the present input
+// Directives and functions that look at the directory rather than open a
+// file by name.
+constexpr const char* kDirectoryUsers[] = {"include_many", "file_exists"};
 
 struct InputFile {
-  std::string name;
+  std::string name;  // as cleaned; see PartsOf for how it is matched
   std::string text;
 };
+
+// The present input.
+struct Input {
+  std::vector<InputFile> files;
+  bool onDisk = false;  // the files were written to the scratch directory
+  int opens = 0;
+};
+
+Input g_input;
 
 std::string CleanName(const std::string& raw) {
   std::string name;
@@ -94,10 +109,46 @@ bool Contained(const char* path) {
          !ClimbsUp(text);
 }
 
+// A name without its empty and "." parts ("a//./b" is "a/b").
+std::string PartsOf(std::string_view name) {
+  std::string out;
+  while (!name.empty()) {
+    size_t slash = name.find('/');
+    std::string_view part = name.substr(0, slash);
+    if (!part.empty() && part != ".") {
+      if (!out.empty()) out += '/';
+      out.append(part);
+    }
+    name = slash == std::string_view::npos ? std::string_view() : name.substr(slash + 1);
+  }
+  return out;
+}
+
+// The input's file at a path inside the scratch directory (the last of that
+// name wins, as it would on disk), or null.
+const InputFile* FindInputFile(const char* path) {
+  std::string wanted = PartsOf(std::string_view(path).substr(fuzz::ScratchDir().size() + 1));
+  for (auto file = g_input.files.rbegin(); file != g_input.files.rend(); ++file) {
+    if (PartsOf(file->name) == wanted) return &*file;
+  }
+  return nullptr;
+}
+
 FILE* OpenContained(void*, const char* path, const char* mode) {
-  if (!Contained(path) || g_opens >= kOpensPerInput) return nullptr;
-  g_opens++;
-  return fopen(path, mode);
+  if (!Contained(path) || g_input.opens >= kOpensPerInput) return nullptr;
+  g_input.opens++;
+  if (g_input.onDisk) return fopen(path, mode);
+  const InputFile* file = FindInputFile(path);
+  if (!file) return nullptr;
+  if (file->text.empty()) return fopen("/dev/null", mode);  // fmemopen wants a size
+  return fmemopen(const_cast<char*>(file->text.data()), file->text.size(), mode);
+}
+
+bool LooksAtTheDirectory(const std::string& input) {
+  for (const char* name : kDirectoryUsers) {
+    if (input.find(name) != std::string::npos) return true;
+  }
+  return false;
 }
 
 bool AllowContained(void*, const char*, const char* path, int) { return Contained(path); }
@@ -142,10 +193,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& dir = fuzz::ScratchDir();
-  std::vector<InputFile> files = CutFiles(fuzz::AsText(data, size));
-  for (const InputFile& file : files) fuzz::WriteFile(dir + "/" + file.name, file.text);
+  std::string text = fuzz::AsText(data, size);
+  g_input.files = CutFiles(text);
+  g_input.onDisk = LooksAtTheDirectory(text);
+  if (g_input.onDisk) {
+    for (const InputFile& file : g_input.files) fuzz::WriteFile(dir + "/" + file.name, file.text);
+  }
 
-  g_opens = 0;
   file_parser_callbacks hooks{};
   hooks.open_file = OpenContained;
   hooks.allow_include = AllowContained;
@@ -161,7 +215,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size % 7 == 3) attr_database_load(&db, main.c_str());
   WalkTree(&db);
   attr_database_destroy(&db);
-  // The next input writes main.odb anew; anything more must go first.
-  if (files.size() > 1) fuzz::EmptyDir(dir);
+  if (g_input.onDisk) fuzz::EmptyDir(dir);
+  g_input = Input{};
+  std::vector<InputFile>().swap(g_input.files);
   return 0;
 }
