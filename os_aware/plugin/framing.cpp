@@ -63,13 +63,15 @@ struct PendingInput {
 
 PendingInput g_pending;
 
-bool IsWireBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+// White space the reader passes over between messages; unlike the framing
+// test it takes carriage returns too, so a host's "\r\n" wedges nothing.
+bool IsSpaceBetweenMessages(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Drops the white space that leads the text of length bytes; returns the new
 // length.
 size_t DropLeadingBlanks(char* text, size_t length) {
   size_t blanks = 0;
-  while (blanks < length && IsWireBlank(text[blanks])) blanks++;
+  while (blanks < length && IsSpaceBetweenMessages(text[blanks])) blanks++;
   if (blanks == 0) return length;
   memmove(text, text + blanks, length - blanks + 1);  // with the zero byte
   return length - blanks;
