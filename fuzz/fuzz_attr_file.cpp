@@ -30,9 +30,10 @@ constexpr const char kFileMarker[] = "@@ ";
 constexpr size_t kMaxNameBytes = 64;
 constexpr const char kMainFile[] = "main.odb";
 constexpr int kPathsToBuild = 8;
-// Files one input may open (more than kMaxOpenFiles, so that the reader's
-// nesting bound is still met).
-constexpr int kOpensPerInput = 128;
+// Files one input may open: a few more than kMaxOpenFiles, so that the
+// reader's nesting bound is still met. Every open may read the whole input
+// again, so this bounds what an input can cost.
+constexpr int kOpensPerInput = 40;
 static_assert(kOpensPerInput > kMaxOpenFiles && kOpensPerInput < kMaxFilesPerLoad);
 
 // Directives and functions that look at the directory rather than open a
