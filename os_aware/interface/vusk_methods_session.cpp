@@ -193,36 +193,31 @@ JsonValue* VuskMethodVuskInit(const JsonValue* params) {
   uint64_t handle = 0;
   JsonGetUInt64(params, "context", &handle);
   VUSK_ServiceCntx* context = VuskContextCreate(handle);
-  context->previousRequest = context->currentRequest;
-  context->currentRequest = params;
+  VuskCallScope call(context, params, nullptr, VuskCallKind::kSession);
   ApplyInitMembers(context, params);
   context->info.versionAcknowledge = kVuskVersionAcknowledge;
 
-  VuskContextHold(context);
   int status = vuskCallbackTable.vuskInit ? vuskCallbackTable.vuskInit(context, &context->info) : kStatusOk;
   JsonValue* result = VuskStatusOnly(status);
   if (status == kStatusOk) {
     AddInitMembers(result, &context->info);
     VuskCatalogueAddCommands(result);
   }
-  VuskContextEndUnguardedCall(context);
-  VuskContextRelease(context);
   return result;
 }
 
 JsonValue* VuskMethodVuskCleanup(const JsonValue* params) {
   JsonValue* result = JsonNewObject();
-  VUSK_ServiceCntx* context = VuskContextLookup(params, result);
+  VUSK_ServiceCntx* context = VuskContextLookup(params);
   if (!context) {
     JsonAddInt32(result, "return", kStatusFailed);
     return result;
   }
-  VuskContextHold(context);
+  VuskCallScope call(context, params, result, VuskCallKind::kSession);
   int status = vuskCallbackTable.vuskCleanup ? vuskCallbackTable.vuskCleanup(context, &context->info) : kStatusOk;
   JsonAddInt32(result, "return", status);
-  VuskContextEndUnguardedCall(context);
+  // Freed as the scope ends, or after the last outer call on it.
   VuskContextDestroy(context);
-  VuskContextRelease(context);
   return result;
 }
 

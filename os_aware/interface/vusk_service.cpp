@@ -30,9 +30,6 @@
 
 namespace {
 
-constexpr int kServiceOk = 0;
-constexpr int kServiceFailed = 1;
-
 // Scope texts are records of the event log, which cuts long texts anyway.
 constexpr size_t kScopeTextBytes = 512;
 // Largest formatted message or question text (bytes, terminator included).
@@ -151,8 +148,8 @@ bool ServiceSend(ServiceCall* call) {
 // Ends a call whose request was answered: the status, with the scope closed
 // and the result freed.
 int ServiceFinish(ServiceCall* call) {
-  int32_t status = kServiceFailed;
-  if (!call->answerFailed && !JsonGetInt32(call->result, "return", &status)) status = kServiceFailed;
+  int32_t status = kStatusFailed;
+  if (!call->answerFailed && !JsonGetInt32(call->result, "return", &status)) status = kStatusFailed;
   JsonFree(call->result);
   call->result = nullptr;
   if (call->scopeOpen) EventLogScopeEnd();
@@ -361,7 +358,7 @@ char* FormatText(const char* format, va_list arguments) {
 
 int VuskServiceRegisterRead(VUSK_ServiceCntx* context, int64_t reg, int64_t width, int32_t fromDebugger,
                             int64_t core, uint64_t taskId, uint64_t* value) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowRegisterRead, context, reg);
   JsonAddInt64(call.params, "register", reg);
@@ -376,7 +373,7 @@ int VuskServiceRegisterRead(VUSK_ServiceCntx* context, int64_t reg, int64_t widt
 
 int VuskServiceRegisterWrite(VUSK_ServiceCntx* context, int64_t reg, int64_t width, int32_t forMemoryAccess,
                              int32_t fromDebugger, uint64_t value, int64_t core, uint64_t taskId) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowRegisterWrite, context, reg);
   JsonAddInt64(call.params, "register", reg);
@@ -391,7 +388,7 @@ int VuskServiceRegisterWrite(VUSK_ServiceCntx* context, int64_t reg, int64_t wid
 
 int VuskServiceThreadRegisterRead(VUSK_ServiceCntx* context, uint64_t threadId, int64_t reg, int64_t core,
                                   uint64_t* value) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowThreadRegisterRead, context);
   JsonAddUInt64(call.params, "threadId", threadId);
@@ -404,7 +401,7 @@ int VuskServiceThreadRegisterRead(VUSK_ServiceCntx* context, uint64_t threadId, 
 
 int VuskServiceThreadRegisterWrite(VUSK_ServiceCntx* context, uint64_t threadId, int64_t reg, uint64_t value,
                                    int64_t core) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowThreadRegisterWrite, context);
   JsonAddUInt64(call.params, "threadId", threadId);
@@ -419,7 +416,7 @@ int VuskServiceThreadRegisterWrite(VUSK_ServiceCntx* context, uint64_t threadId,
 int VuskServiceMemoryRead(VUSK_ServiceCntx* context, int32_t memorySpace, uint64_t address, int64_t count,
                           int64_t size, uint64_t taskId, int64_t core, uint8_t* buffer) {
   int64_t byteCount = TransferBytes(count, size);
-  if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kServiceFailed;
+  if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowMemoryRead, context, address, count, size);
   JsonAddInt32(call.params, "memorySpace", memorySpace);
@@ -437,7 +434,7 @@ int VuskServiceMemoryRead(VUSK_ServiceCntx* context, int32_t memorySpace, uint64
 int VuskServiceMemoryWrite(VUSK_ServiceCntx* context, int32_t memorySpace, uint64_t address, int64_t count,
                            int64_t size, const uint8_t* buffer, int64_t core) {
   int64_t byteCount = TransferBytes(count, size);
-  if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kServiceFailed;
+  if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kStatusFailed;
   char* hex = nullptr;
   if (byteCount > 0 && ElementsNeedSwap(context, size)) {
     uint8_t* copy = static_cast<uint8_t*>(PortAlloc(static_cast<size_t>(byteCount)));
@@ -461,7 +458,7 @@ int VuskServiceMemoryWrite(VUSK_ServiceCntx* context, int32_t memorySpace, uint6
 
 int VuskServiceMemoryPreFetch(VUSK_ServiceCntx* context, int32_t memorySpace, uint64_t address, int64_t count,
                               int64_t size, int64_t stride, int64_t core) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowMemoryPreFetch, context, address, count, size);
   JsonAddInt32(call.params, "memorySpace", memorySpace);
@@ -477,7 +474,7 @@ int VuskServiceMemoryPreFetch(VUSK_ServiceCntx* context, int32_t memorySpace, ui
 
 int VuskServiceExpressionEval(VUSK_ServiceCntx* context, const char* expression, int32_t searchFlag,
                               int64_t core, VuskValue* value) {
-  if (!context || !expression || !value) return kServiceFailed;
+  if (!context || !expression || !value) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowExpressionEval, context, expression);
   JsonAddString(call.params, "expression", expression);
@@ -495,7 +492,7 @@ int VuskServiceExpressionEvalNoSearch(VUSK_ServiceCntx* context, const char* exp
 }
 
 int VuskServiceStringEval(VUSK_ServiceCntx* context, const char* input, int64_t core, char** value) {
-  if (!context || !input) return kServiceFailed;
+  if (!context || !input) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowStringEval, context, input);
   JsonAddString(call.params, "input", input);
@@ -507,7 +504,7 @@ int VuskServiceStringEval(VUSK_ServiceCntx* context, const char* input, int64_t 
 
 int VuskServiceCommandExec(VUSK_ServiceCntx* context, const char* command, int32_t outputMask, int32_t searchFlag,
                            int64_t core, char** output) {
-  if (!context || !command) return kServiceFailed;
+  if (!context || !command) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowCommandExec, context, command);
   JsonAddString(call.params, "command", command);
@@ -524,7 +521,7 @@ int VuskServiceCommandExec(VUSK_ServiceCntx* context, const char* command, int32
 
 int VuskServiceSymbolLookup(VUSK_ServiceCntx* context, const char* name, int64_t core, uint64_t* address,
                             int32_t* storageClass) {
-  if (!context || !name) return kServiceFailed;
+  if (!context || !name) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowSymbolLookup, context, name);
   JsonAddString(call.params, "name", name);
@@ -537,7 +534,7 @@ int VuskServiceSymbolLookup(VUSK_ServiceCntx* context, const char* name, int64_t
 
 int VuskServiceSymbolFromAddress(VUSK_ServiceCntx* context, uint64_t address, int32_t symbolType, int64_t core,
                                  char** name) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowSymbolFromAddress, context, address);
   JsonAddUInt64(call.params, "address", address);
@@ -560,7 +557,7 @@ int VuskServiceStructFieldSearch(VUSK_ServiceCntx* context, const char* structNa
   for (const FieldOut& field : outs) {
     if (field.out) *field.out = -1;
   }
-  if (!context || !structName || !fieldName) return kServiceFailed;
+  if (!context || !structName || !fieldName) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowStructFieldSearch, context, structName, fieldName);
   JsonAddString(call.params, "structName", structName);
@@ -574,7 +571,7 @@ int VuskServiceStructFieldSearch(VUSK_ServiceCntx* context, const char* structNa
 
 int VuskServiceMacroGet(VUSK_ServiceCntx* context, const char* macroName, int32_t useVuskSym, int64_t core,
                         VuskValue* value) {
-  if (!context || !macroName) return kServiceFailed;
+  if (!context || !macroName) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowMacroGet, context, macroName);
   JsonAddString(call.params, "macroName", macroName);
@@ -590,7 +587,7 @@ int VuskServiceMacroGet(VUSK_ServiceCntx* context, const char* macroName, int32_
 
 int VuskServiceEnumValueGet(VUSK_ServiceCntx* context, const char* enumName, const char* enumMemberName,
                             int32_t useVuskSym, int64_t core, VuskValue* value) {
-  if (!context || !enumName || !enumMemberName) return kServiceFailed;
+  if (!context || !enumName || !enumMemberName) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowEnumValueGet, context, enumName);
   JsonAddString(call.params, "enumName", enumName);
@@ -606,10 +603,10 @@ int VuskServiceEnumValueGet(VUSK_ServiceCntx* context, const char* enumName, con
 
 int VuskServiceMessageDisplayV(VUSK_ServiceCntx* context, int32_t messageType, const char* format,
                                va_list arguments) {
-  if (!format) return kServiceOk;
-  if (!context) return kServiceFailed;
+  if (!format) return kStatusOk;
+  if (!context) return kStatusFailed;
   char* message = FormatText(format, arguments);
-  if (!message) return kServiceFailed;
+  if (!message) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowMessageDisplay, context);
   JsonAddInt32(call.params, "messageType", messageType);
@@ -627,10 +624,10 @@ int VuskServiceMessageDisplay(VUSK_ServiceCntx* context, int32_t messageType, co
 }
 
 int VuskServiceYesNoChooseV(VUSK_ServiceCntx* context, int32_t* choice, const char* format, va_list arguments) {
-  if (!format) return kServiceOk;
-  if (!context || !choice) return kServiceFailed;
+  if (!format) return kStatusOk;
+  if (!context || !choice) return kStatusFailed;
   char* message = FormatText(format, arguments);
-  if (!message) return kServiceFailed;
+  if (!message) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowYesNoChoose, context);
   JsonAddInt32(call.params, "default", *choice);
@@ -653,7 +650,7 @@ int VuskServiceYesNoChoose(VUSK_ServiceCntx* context, int32_t* choice, const cha
 
 int VuskServiceConfigFileSearch(VUSK_ServiceCntx* context, const char* fileName, int32_t permission,
                                 int32_t onlySearchDistDir, char** filePath) {
-  if (!context || !fileName) return kServiceFailed;
+  if (!context || !fileName) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowConfigFileSearch, context);
   JsonAddString(call.params, "fileName", fileName);
@@ -665,7 +662,7 @@ int VuskServiceConfigFileSearch(VUSK_ServiceCntx* context, const char* fileName,
 }
 
 int VuskServiceTargetStatus(VUSK_ServiceCntx* context, int64_t core, int32_t* status) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowTargetStatus, context);
   AddCore(&call, core);

@@ -15,8 +15,10 @@
 #include "os_aware/plugin/console.h"
 #include "os_aware/plugin/framing.h"
 #include "os_aware/plugin/host_exchange.h"
+#include "shared/libcxxutil/ut_text.h"
 #include "shared/port_alloc.h"
 #include "shared/port_fs.h"
+#include "shared/scoped_depth.h"
 
 bool ignoreError = false;
 int playbackLine = 0;
@@ -33,17 +35,6 @@ constexpr size_t kRecordLineInitialBytes = 256;
 
 bool IsPrefixChar(char c) { return (c >= '0' && c <= '9') || c == ':' || c == '.' || c == ' ' || c == '\t'; }
 bool IsRecordBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Length of tag when text starts with it (any letter case), else 0.
-size_t MatchTag(const char* text, const char* tag) {
-  size_t i = 0;
-  for (; tag[i]; i++) {
-    if (AsciiLower(text[i]) != AsciiLower(tag[i])) return 0;
-  }
-  return i;
-}
-
 enum class LineRead { Line, TooLong, EndOfFile, Failed };
 
 // Reads one physical line (without its newline) into line. A read error is
@@ -155,11 +146,6 @@ bool CheckPluginLine(RecordLine* line, const char* produced) {
   return true;
 }
 
-struct DepthScope {
-  DepthScope() { g_playback_depth++; }
-  ~DepthScope() { g_playback_depth--; }
-};
-
 }  // namespace
 
 RecordLine::~RecordLine() { PortFree(text); }
@@ -175,7 +161,7 @@ const char* ReadRecordLine(RecordLine* line, const char* side, bool reportMissin
   if (read == LineRead::TooLong) return SyntaxError();
   char* p = line->text;
   while (IsPrefixChar(*p)) p++;
-  size_t tagLength = MatchTag(p, side);
+  size_t tagLength = ut_prefix_ignoring_case(p, side);
   if (!tagLength) return ExpectError(side, playbackLine);
   p += tagLength;
   while (IsRecordBlank(*p)) p++;
@@ -226,7 +212,7 @@ const char* PlaybackExchange(const char* request) {
     playbackError = kPlaybackSyntaxError;
     return nullptr;
   }
-  DepthScope depth;
+  ScopedDepth depth(&g_playback_depth);
   RecordLine line;
   if (!CheckPluginLine(&line, request)) return nullptr;
   for (;;) {

@@ -23,7 +23,6 @@ namespace {
 
 struct JsonParser {
   std::string error;   // every message so far, newline-joined
-  const char* start;   // first character of the text
   const char* cursor;  // next character to read; never beyond end
   const char* end;     // the terminating zero byte
   int depth;           // arrays and objects currently open
@@ -483,7 +482,7 @@ bool ParseValue(JsonParser* parser, JsonValue** out) {
 JsonValue* JsonParse(const char* text, std::string* error) {
   if (!text) text = "";
   JsonParser parser{};
-  parser.start = parser.cursor = text;
+  parser.cursor = text;
   parser.end = text + strlen(text);
   JsonValue* value = nullptr;
   ParseValue(&parser, &value);
