@@ -1,8 +1,8 @@
 // vusk_service: the VUSK_Service_ calls into the host; see vusk_service.h.
 //
 // Every operation runs the same course, held by a ServiceCall:
-//   1. begin: params start with "context", the row's scope text (if any)
-//      opens an event-log scope;
+//   1. begin: params start with "context"; the scope text the operation
+//      formats (Scope: printf-checked at the call) opens an event-log scope;
 //   2. the operation adds its members in wire order (AddCore / AddTask for
 //      the optional "coreId" and "taskId");
 //   3. send: JrSendRequest through the process's client; on failure nothing
@@ -38,7 +38,7 @@ constexpr int kServiceMaxMessageBytes = 1024 * 1024;
 constexpr int64_t kSwapMinSize = 2;
 constexpr int64_t kSwapMaxSize = 8;
 
-// ---- The rows: method name and event-log scope text -------------------------
+// ---- The rows: one per method ----------------------------------------------------
 
 enum ServiceRow : int {
   kRowRegisterRead,
@@ -63,33 +63,29 @@ enum ServiceRow : int {
   kServiceRowCount
 };
 
-struct ServiceRowEntry {
-  const char* method;
-  const char* scopeFormat;  // printf-style over the row's scope arguments; null = no scope
+// The method name of each row.
+constexpr const char* kServiceMethods[] = {
+    "VUSK_Service_RegisterRead",
+    "VUSK_Service_RegisterWrite",
+    "VUSK_Service_ThreadRegisterRead",
+    "VUSK_Service_ThreadRegisterWrite",
+    "VUSK_Service_MemoryRead",
+    "VUSK_Service_MemoryWrite",
+    "VUSK_Service_MemoryPreFetch",
+    "VUSK_Service_ExpressionEval",
+    "VUSK_Service_StringEval",
+    "VUSK_Service_CommandExec",
+    "VUSK_Service_SymbolLookup",
+    "VUSK_Service_SymbolFromAddress",
+    "VUSK_Service_StructFieldSearch",
+    "VUSK_Service_MacroGet",
+    "VUSK_Service_EnumValueGet",
+    "VUSK_Service_MessageDisplay",
+    "VUSK_Service_YesNoChoose",
+    "VUSK_Service_ConfigFileSearch",
+    "VUSK_Service_TargetStatus",
 };
-
-constexpr ServiceRowEntry kServiceRows[] = {
-    {"VUSK_Service_RegisterRead", "RegRead(%" PRId64 ")"},
-    {"VUSK_Service_RegisterWrite", "RegWrite(%" PRId64 ")"},
-    {"VUSK_Service_ThreadRegisterRead", nullptr},
-    {"VUSK_Service_ThreadRegisterWrite", nullptr},
-    {"VUSK_Service_MemoryRead", "MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")"},
-    {"VUSK_Service_MemoryWrite", "MemWrite(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")"},
-    {"VUSK_Service_MemoryPreFetch", "MemPreFetch(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")"},
-    {"VUSK_Service_ExpressionEval", "ExprEval(%s)"},
-    {"VUSK_Service_StringEval", "StrEval(%s)"},
-    {"VUSK_Service_CommandExec", "ExecCmd(%s)"},
-    {"VUSK_Service_SymbolLookup", "Lookup(%s)"},
-    {"VUSK_Service_SymbolFromAddress", "SymFAddr(0x%" PRIx64 ")"},
-    {"VUSK_Service_StructFieldSearch", "StructField(%s.%s)"},
-    {"VUSK_Service_MacroGet", "MacroGet(%s)"},
-    {"VUSK_Service_EnumValueGet", "EnumGet(%s)"},
-    {"VUSK_Service_MessageDisplay", nullptr},
-    {"VUSK_Service_YesNoChoose", nullptr},
-    {"VUSK_Service_ConfigFileSearch", nullptr},
-    {"VUSK_Service_TargetStatus", nullptr},
-};
-static_assert(sizeof kServiceRows / sizeof kServiceRows[0] == kServiceRowCount, "one entry per service row");
+static_assert(sizeof kServiceMethods / sizeof kServiceMethods[0] == kServiceRowCount, "one method per service row");
 
 // ---- One call in progress ---------------------------------------------------
 
@@ -101,31 +97,33 @@ struct ServiceCall {
   bool answerFailed;  // no answer, or an output needed is missing or malformed: status 1
 };
 
-// Starts a call: params with "context" first; the row's scope text is formatted
-// from the arguments that follow (their types must match the row's format).
-void ServiceBegin(ServiceCall* call, ServiceRow row, const VUSK_ServiceCntx* context, ...) {
+// An event-log scope text, formatted where the call begins so that the
+// compiler checks each format against its arguments.
+struct ScopeText {
+  char text[kScopeTextBytes];
+};
+
+__attribute__((format(printf, 1, 2))) ScopeText Scope(const char* format, ...) {
+  ScopeText scope;
+  va_list arguments;
+  va_start(arguments, format);
+  int written = vsnprintf(scope.text, sizeof scope.text, format, arguments);
+  va_end(arguments);
+  if (written < 0) scope.text[0] = '\0';
+  return scope;
+}
+
+// Starts a call: params with "context" first; a scope text (null: none)
+// opens an event-log scope.
+void ServiceBegin(ServiceCall* call, ServiceRow row, const VUSK_ServiceCntx* context, const char* scope = nullptr) {
   call->row = row;
   call->params = JsonNewObject();
   call->result = nullptr;
   call->scopeOpen = false;
   call->answerFailed = false;
   JsonAddUInt64(call->params, "context", context->handle);
-  const char* format = kServiceRows[row].scopeFormat;
-  if (!format) return;
-  char text[kScopeTextBytes];
-  va_list arguments;
-  va_start(arguments, context);
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#endif
-  int written = vsnprintf(text, sizeof text, format, arguments);
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-  va_end(arguments);
-  if (written < 0) text[0] = '\0';
-  EventLogScopeBegin(text);
+  if (!scope) return;
+  EventLogScopeBegin(scope);
   call->scopeOpen = true;
 }
 
@@ -142,7 +140,7 @@ void AddTask(ServiceCall* call, uint64_t taskId) {
 bool ServiceSend(ServiceCall* call) {
   JsonValue* params = call->params;
   call->params = nullptr;
-  return JrSendRequest(VuskHostClient(), kServiceRows[call->row].method, params, &call->result);
+  return JrSendRequest(VuskHostClient(), kServiceMethods[call->row], params, &call->result);
 }
 
 // Ends a call whose request was answered: the status, with the scope closed
@@ -331,13 +329,9 @@ char* EncodeHex(const uint8_t* bytes, int64_t byteCount) {
 
 // Contract: returns a PortAlloc text that the caller frees, or null when the
 // format cannot be applied or the text would be too long.
-char* FormatText(const char* format, va_list arguments) {
+__attribute__((format(printf, 1, 0))) char* FormatText(const char* format, va_list arguments) {
   va_list measure;
   va_copy(measure, arguments);
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#endif
   int length = vsnprintf(nullptr, 0, format, measure);
   va_end(measure);
   if (length < 0 || length >= kServiceMaxMessageBytes) return nullptr;
@@ -346,9 +340,6 @@ char* FormatText(const char* format, va_list arguments) {
     PortFree(text);
     return nullptr;
   }
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
   return text;
 }
 
@@ -360,7 +351,7 @@ int VuskServiceRegisterRead(VUSK_ServiceCntx* context, int64_t reg, int64_t widt
                             int64_t core, uint64_t taskId, uint64_t* value) {
   if (!context) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowRegisterRead, context, reg);
+  ServiceBegin(&call, kRowRegisterRead, context, Scope("RegRead(%" PRId64 ")", reg).text);
   JsonAddInt64(call.params, "register", reg);
   JsonAddInt64(call.params, "width", width);
   JsonAddInt32(call.params, "fromDebugger", fromDebugger);
@@ -375,7 +366,7 @@ int VuskServiceRegisterWrite(VUSK_ServiceCntx* context, int64_t reg, int64_t wid
                              int32_t fromDebugger, uint64_t value, int64_t core, uint64_t taskId) {
   if (!context) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowRegisterWrite, context, reg);
+  ServiceBegin(&call, kRowRegisterWrite, context, Scope("RegWrite(%" PRId64 ")", reg).text);
   JsonAddInt64(call.params, "register", reg);
   JsonAddInt64(call.params, "width", width);
   JsonAddInt32(call.params, "forMemoryAccess", forMemoryAccess);
@@ -418,7 +409,8 @@ int VuskServiceMemoryRead(VUSK_ServiceCntx* context, int32_t memorySpace, uint64
   int64_t byteCount = TransferBytes(count, size);
   if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowMemoryRead, context, address, count, size);
+  ServiceBegin(&call, kRowMemoryRead, context,
+               Scope("MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address, count, size).text);
   JsonAddInt32(call.params, "memorySpace", memorySpace);
   JsonAddUInt64(call.params, "address", address);
   JsonAddInt64(call.params, "count", byteCount);
@@ -446,7 +438,8 @@ int VuskServiceMemoryWrite(VUSK_ServiceCntx* context, int32_t memorySpace, uint6
     hex = EncodeHex(buffer, byteCount);
   }
   ServiceCall call;
-  ServiceBegin(&call, kRowMemoryWrite, context, address, count, size);
+  ServiceBegin(&call, kRowMemoryWrite, context,
+               Scope("MemWrite(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address, count, size).text);
   JsonAddInt32(call.params, "memorySpace", memorySpace);
   JsonAddUInt64(call.params, "address", address);
   JsonAddInt64(call.params, "count", byteCount);
@@ -460,7 +453,8 @@ int VuskServiceMemoryPreFetch(VUSK_ServiceCntx* context, int32_t memorySpace, ui
                               int64_t size, int64_t stride, int64_t core) {
   if (!context) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowMemoryPreFetch, context, address, count, size);
+  ServiceBegin(&call, kRowMemoryPreFetch, context,
+               Scope("MemPreFetch(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address, count, size).text);
   JsonAddInt32(call.params, "memorySpace", memorySpace);
   JsonAddUInt64(call.params, "address", address);
   JsonAddInt64(call.params, "count", count);
@@ -476,7 +470,7 @@ int VuskServiceExpressionEval(VUSK_ServiceCntx* context, const char* expression,
                               int64_t core, VuskValue* value) {
   if (!context || !expression || !value) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowExpressionEval, context, expression);
+  ServiceBegin(&call, kRowExpressionEval, context, Scope("ExprEval(%s)", expression).text);
   JsonAddString(call.params, "expression", expression);
   JsonAddInt32(call.params, "valueType", VUSK_TYPE_UINT64);
   JsonAddInt32(call.params, "searchFlag", searchFlag);
@@ -494,7 +488,7 @@ int VuskServiceExpressionEvalNoSearch(VUSK_ServiceCntx* context, const char* exp
 int VuskServiceStringEval(VUSK_ServiceCntx* context, const char* input, int64_t core, char** value) {
   if (!context || !input) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowStringEval, context, input);
+  ServiceBegin(&call, kRowStringEval, context, Scope("StrEval(%s)", input).text);
   JsonAddString(call.params, "input", input);
   AddCore(&call, core);
   if (!ServiceSend(&call)) return ServiceAbandon(&call);
@@ -506,7 +500,7 @@ int VuskServiceCommandExec(VUSK_ServiceCntx* context, const char* command, int32
                            int64_t core, char** output) {
   if (!context || !command) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowCommandExec, context, command);
+  ServiceBegin(&call, kRowCommandExec, context, Scope("ExecCmd(%s)", command).text);
   JsonAddString(call.params, "command", command);
   JsonAddInt32(call.params, "outputMask", outputMask);
   JsonAddUInt32(call.params, "allowBpOps", context->allowBpOps);
@@ -523,7 +517,7 @@ int VuskServiceSymbolLookup(VUSK_ServiceCntx* context, const char* name, int64_t
                             int32_t* storageClass) {
   if (!context || !name) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowSymbolLookup, context, name);
+  ServiceBegin(&call, kRowSymbolLookup, context, Scope("Lookup(%s)", name).text);
   JsonAddString(call.params, "name", name);
   AddCore(&call, core);
   if (!ServiceSend(&call)) return ServiceAbandon(&call);
@@ -536,7 +530,7 @@ int VuskServiceSymbolFromAddress(VUSK_ServiceCntx* context, uint64_t address, in
                                  char** name) {
   if (!context) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowSymbolFromAddress, context, address);
+  ServiceBegin(&call, kRowSymbolFromAddress, context, Scope("SymFAddr(0x%" PRIx64 ")", address).text);
   JsonAddUInt64(call.params, "address", address);
   JsonAddInt32(call.params, "symbolType", symbolType);
   AddCore(&call, core);
@@ -559,7 +553,7 @@ int VuskServiceStructFieldSearch(VUSK_ServiceCntx* context, const char* structNa
   }
   if (!context || !structName || !fieldName) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowStructFieldSearch, context, structName, fieldName);
+  ServiceBegin(&call, kRowStructFieldSearch, context, Scope("StructField(%s.%s)", structName, fieldName).text);
   JsonAddString(call.params, "structName", structName);
   JsonAddString(call.params, "fieldName", fieldName);
   JsonAddInt32(call.params, "useVuskSym", useVuskSym);
@@ -573,7 +567,7 @@ int VuskServiceMacroGet(VUSK_ServiceCntx* context, const char* macroName, int32_
                         VuskValue* value) {
   if (!context || !macroName) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowMacroGet, context, macroName);
+  ServiceBegin(&call, kRowMacroGet, context, Scope("MacroGet(%s)", macroName).text);
   JsonAddString(call.params, "macroName", macroName);
   JsonAddInt32(call.params, "useVuskSym", useVuskSym);
   AddCore(&call, core);
@@ -589,7 +583,7 @@ int VuskServiceEnumValueGet(VUSK_ServiceCntx* context, const char* enumName, con
                             int32_t useVuskSym, int64_t core, VuskValue* value) {
   if (!context || !enumName || !enumMemberName) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowEnumValueGet, context, enumName);
+  ServiceBegin(&call, kRowEnumValueGet, context, Scope("EnumGet(%s)", enumName).text);
   JsonAddString(call.params, "enumName", enumName);
   JsonAddString(call.params, "enumMemberName", enumMemberName);
   JsonAddInt32(call.params, "useVuskSym", useVuskSym);

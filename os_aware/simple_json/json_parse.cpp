@@ -255,7 +255,7 @@ constexpr uint8_t kInAfterComma = 1 << kAfterComma;
 constexpr uint8_t kInAnyState = (1 << kStateCount) - 1;
 
 enum RuleAction : uint8_t {
-  kFail,     // report message with the character and the rest of the text
+  kFail,     // report "unexpected '<c>' <message>, got '<rest>'"; at the end: message
   kStep,     // pass the character, go to next
   kFinish,   // pass the character; the container is complete
   kName,     // read a member name
@@ -271,7 +271,7 @@ struct ContainerRule {
   int character;      // a character, kEndMarker or kAnyCharacter
   RuleAction action;
   ContainerState next;  // state after kStep, kName, kColon, kMember, kElement
-  const char* message;
+  const char* message;  // the context words of a kFail or kColon report
 };
 
 // Array, first match wins.
@@ -279,10 +279,10 @@ constexpr ContainerRule kArrayRules[] = {
     {kInAnyState, kEndMarker, kFail, kStart, "unexpected end of input while parsing array"},
     {kInAfterValue, ',', kStep, kAfterComma, nullptr},
     {kInStart | kInAfterValue, ']', kFinish, kStart, nullptr},
-    {kInAfterComma, ',', kFail, kStart, "unexpected '%c' after comma in array contents, got '%s'"},
-    {kInAfterComma, ']', kFail, kStart, "unexpected '%c' after comma in array contents, got '%s'"},
-    {kInStart, ',', kFail, kStart, "unexpected '%c' at beginning of array contents, got '%s'"},
-    {kInAfterValue, kAnyCharacter, kFail, kStart, "unexpected '%c' after value in array contents, got '%s'"},
+    {kInAfterComma, ',', kFail, kStart, "after comma in array contents"},
+    {kInAfterComma, ']', kFail, kStart, "after comma in array contents"},
+    {kInStart, ',', kFail, kStart, "at beginning of array contents"},
+    {kInAfterValue, kAnyCharacter, kFail, kStart, "after value in array contents"},
     {kInStart | kInAfterComma, kAnyCharacter, kElement, kAfterValue, nullptr},
 };
 
@@ -293,13 +293,13 @@ constexpr ContainerRule kObjectRules[] = {
     {kInStart | kInAfterComma, '"', kName, kAfterName, nullptr},
     {kInAfterName, kAnyCharacter, kColon, kAfterColon, "after name in object contents"},
     {kInStart | kInAfterValue, '}', kFinish, kStart, nullptr},
-    {kInStart, kAnyCharacter, kFail, kStart, "unexpected '%c' at beginning of object contents, got '%s'"},
-    {kInAfterComma, kAnyCharacter, kFail, kStart, "unexpected '%c' after comma in object contents, got '%s'"},
-    {kInAfterColon, ',', kFail, kStart, "unexpected '%c' after colon in object contents, got '%s'"},
-    {kInAfterColon, '}', kFail, kStart, "unexpected '%c' after colon in object contents, got '%s'"},
+    {kInStart, kAnyCharacter, kFail, kStart, "at beginning of object contents"},
+    {kInAfterComma, kAnyCharacter, kFail, kStart, "after comma in object contents"},
+    {kInAfterColon, ',', kFail, kStart, "after colon in object contents"},
+    {kInAfterColon, '}', kFail, kStart, "after colon in object contents"},
     {kInAfterColon, kAnyCharacter, kMember, kAfterValue, nullptr},
     {kInAfterValue, ',', kStep, kAfterComma, nullptr},
-    {kInAfterValue, kAnyCharacter, kFail, kStart, "unexpected '%c' after value in object contents, got '%s'"},
+    {kInAfterValue, kAnyCharacter, kFail, kStart, "after value in object contents"},
 };
 
 // Index of the first rule for state and character (kEndMarker included).
@@ -347,7 +347,7 @@ void ReportRule(JsonParser* parser, const ContainerRule& rule) {
   if (parser->cursor == parser->end) {
     AddError(parser, "%s", rule.message);
   } else {
-    AddError(parser, rule.message, *parser->cursor, parser->cursor);
+    AddError(parser, "unexpected '%c' %s, got '%s'", *parser->cursor, rule.message, parser->cursor);
   }
 }
 

@@ -92,7 +92,8 @@ int TargetStatus(BridgeContext* bc, int32_t* status) {
   return VuskServiceTargetStatus(bc->host, kVuskNoCore, status);
 }
 
-int MessageDisplay(BridgeContext* bc, int32_t messageType, const char* format, va_list args) {
+__attribute__((format(printf, 3, 0))) int MessageDisplay(BridgeContext* bc, int32_t messageType, const char* format,
+                                                         va_list args) {
   return VuskServiceMessageDisplayV(bc->host, messageType, format, args);
 }
 
@@ -109,7 +110,8 @@ int Release(BridgeContext*, void* block) {
 
 constexpr const char* kDefaultQuestion = "Yes or No?";
 
-int YesNoChoose(BridgeContext* bc, int defaultChoice, const char* format, va_list args) {
+__attribute__((format(printf, 3, 0))) int YesNoChoose(BridgeContext* bc, int defaultChoice, const char* format,
+                                                      va_list args) {
   int32_t answer = defaultChoice;
   int status = format ? VuskServiceYesNoChooseV(bc->host, &answer, format, args)
                       : VuskServiceYesNoChoose(bc->host, &answer, "%s", kDefaultQuestion);

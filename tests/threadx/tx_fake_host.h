@@ -100,7 +100,8 @@ class FakeHost {
     return rule->status;
   }
 
-  static int MessageDisplay(BridgeContext*, int32_t messageType, const char* format, va_list args) {
+  __attribute__((format(printf, 3, 0))) static int MessageDisplay(BridgeContext*, int32_t messageType,
+                                                                  const char* format, va_list args) {
     char text[512];
     vsnprintf(text, sizeof text, format, args);
     current_->sent.push_back("message " + std::to_string(messageType) + ": " + text);
