@@ -20,13 +20,13 @@ struct ExitTextRow {
 };
 
 constexpr ExitTextRow kExitTexts[] = {
-    {"Exit with ", true, " (help)"},
-    {"Exit with 1 (syntaxError ", true, ")"},
-    {"Exit with ", true, " (invalid request)"},
-    {"Exit with 2 (invalid response)", false, ""},
-    {"Exit with 3 (failed to send response)", false, ""},
-    {"Exit with ", true, " (after Exit cmd) "},
-    {"Exit with ", true, " (from playback)"},
+    {.head = "Exit with ", .showsStatus = true, .tail = " (help)"},
+    {.head = "Exit with 1 (syntaxError ", .showsStatus = true, .tail = ")"},
+    {.head = "Exit with ", .showsStatus = true, .tail = " (invalid request)"},
+    {.head = "Exit with 2 (invalid response)", .showsStatus = false, .tail = ""},
+    {.head = "Exit with 3 (failed to send response)", .showsStatus = false, .tail = ""},
+    {.head = "Exit with ", .showsStatus = true, .tail = " (after Exit cmd) "},
+    {.head = "Exit with ", .showsStatus = true, .tail = " (from playback)"},
 };
 static_assert(sizeof(kExitTexts) / sizeof(kExitTexts[0]) == static_cast<size_t>(ExitReason::kCount),
               "one text per exit reason");

@@ -8,6 +8,15 @@
 // of an object is reported and the object goes on, which is why one parse can
 // yield several lines. Nesting is bounded by kJsonMaxDepth; hitting the bound
 // ends the whole parse at once, without the follow-up errors of every level.
+//
+// The grammar, one rule above each function that parses it:
+//
+//   value  -> object | array | string | number | 'true' | 'false' | 'null'
+//   object -> '{' [ member { ',' member } ] '}'
+//   member -> string ':' value
+//   array  -> '[' [ value { ',' value } ] ']'
+//   string -> '"' { byte | '\' escape } '"'
+//   number -> [ '-' ] digit { digit }          (64-bit integers only)
 #include "os_aware/simple_json/json_parse.h"
 
 #include <array>
@@ -86,6 +95,7 @@ bool ParseUnexpected(JsonParser* parser, JsonValue**) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// number -> [ '-' ] digit { digit }
 // On failure the cursor stays on the number's first character.
 bool ParseNumber(JsonParser* parser, JsonValue** out) {
   const char* digits = parser->cursor;
@@ -126,6 +136,7 @@ bool TakeWord(JsonParser* parser, const char* word, size_t length) {
   return true;
 }
 
+// value -> 'true' | 'false'
 bool ParseBoolean(JsonParser* parser, JsonValue** out) {
   if (TakeWord(parser, "true", 4)) {
     *out = JsonNewBool(1);
@@ -138,6 +149,7 @@ bool ParseBoolean(JsonParser* parser, JsonValue** out) {
   return true;
 }
 
+// value -> 'null'
 bool ParseNull(JsonParser* parser, JsonValue** out) {
   if (!TakeWord(parser, "null", 4)) {
     AddError(parser, "unable to parse null, got '%s'", parser->cursor);
@@ -205,6 +217,7 @@ struct StringSlice {
   size_t length;  // no zero byte within
 };
 
+// string -> '"' { byte | '\' escape } '"'
 // Reads the string whose opening quotation mark is at the cursor; false
 // after an error.
 bool ScanString(JsonParser* parser, StringSlice* slice) {
@@ -361,6 +374,8 @@ bool TooDeep(JsonParser* parser) {
 
 // The value parsers of arrays and objects. *out receives the container at
 // once, so a stopped container hands back what it holds so far.
+
+// array -> '[' [ value { ',' value } ] ']'      (kArrayRules)
 bool ParseArray(JsonParser* parser, JsonValue** out) {
   if (TooDeep(parser)) return false;
   JsonValue* array = *out = JsonNewArray();
@@ -390,6 +405,7 @@ bool ParseArray(JsonParser* parser, JsonValue** out) {
   return false;
 }
 
+// member -> string ':' value     (the name and colon taken by ParseObject)
 // Parses one member value and sets it under name. A failed value is
 // reported and dropped; the object goes on unless the parse is over.
 bool ParseMember(JsonParser* parser, JsonValue* object, StringSlice name) {
@@ -405,6 +421,7 @@ bool ParseMember(JsonParser* parser, JsonValue* object, StringSlice name) {
   return true;
 }
 
+// object -> '{' [ member { ',' member } ] '}'   (kObjectRules)
 bool ParseObject(JsonParser* parser, JsonValue** out) {
   if (TooDeep(parser)) return false;
   JsonValue* object = *out = JsonNewObject();
@@ -472,6 +489,7 @@ constexpr std::array<ValueParser, 256> kValueParsers = [] {
   return table;
 }();
 
+// value -> object | array | string | number | 'true' | 'false' | 'null'
 bool ParseValue(JsonParser* parser, JsonValue** out) {
   SkipSpaces(parser);
   return kValueParsers[static_cast<unsigned char>(*parser->cursor)](parser, out);

@@ -30,21 +30,24 @@ constexpr const char* kPhySpaceOff = "= off";
 constexpr const char* kUserConfigDirCommand = "__user_cfg_dir";
 constexpr int32_t kOutputWanted = 1;
 
-// Maps each flag of the copy to its bit in the host's record. answered:
-// the awareness answers it, so a release writes it back; showObjectNumber
-// is the host handler's to set for the call it serves.
+// Who gives a flag its value for the host: the awareness answers it (a
+// release writes it back), or the host's handler sets it for the call it
+// serves (never written back).
+enum class FlagOwner : uint8_t { kAwarenessAnswers, kHandlerSets };
+
+// Maps each flag of the copy to its bit in the host's record.
 struct InfoFlagMap {
   bool BridgeInfo::*field;
   VuskInfoFlag bit;
-  bool answered;
+  FlagOwner owner;
 };
 constexpr InfoFlagMap kInfoFlags[] = {
-    {&BridgeInfo::kernelInPhysicalAddress, kInfoKernelInPhysicalAddress, true},
-    {&BridgeInfo::translateAddressOnMasterProcess, kInfoTranslateAddressOnMasterProcess, true},
-    {&BridgeInfo::treatMasterProcessAsKernel, kInfoTreatMasterProcessAsKernel, true},
-    {&BridgeInfo::showObjectNumber, kInfoShowObjectNumber, false},
-    {&BridgeInfo::fixVuskMemSpc, kInfoFixVuskMemSpc, true},
-    {&BridgeInfo::distinguishCpuModes, kInfoDistinguishCpuModes, true},
+    {&BridgeInfo::kernelInPhysicalAddress, kInfoKernelInPhysicalAddress, FlagOwner::kAwarenessAnswers},
+    {&BridgeInfo::translateAddressOnMasterProcess, kInfoTranslateAddressOnMasterProcess, FlagOwner::kAwarenessAnswers},
+    {&BridgeInfo::treatMasterProcessAsKernel, kInfoTreatMasterProcessAsKernel, FlagOwner::kAwarenessAnswers},
+    {&BridgeInfo::showObjectNumber, kInfoShowObjectNumber, FlagOwner::kHandlerSets},
+    {&BridgeInfo::fixVuskMemSpc, kInfoFixVuskMemSpc, FlagOwner::kAwarenessAnswers},
+    {&BridgeInfo::distinguishCpuModes, kInfoDistinguishCpuModes, FlagOwner::kAwarenessAnswers},
 };
 
 // The members the awareness answers, into the host's record. A nested call
@@ -57,7 +60,7 @@ void WriteAnswersBack(const BridgeInfo* from, VuskPluginInfo* to) {
   to->pageSize = from->pageSize;
   to->noiceMask = from->noiceMask;
   for (const InfoFlagMap& map : kInfoFlags) {
-    if (map.answered) VuskInfoSet(to, map.bit, from->*map.field);
+    if (map.owner == FlagOwner::kAwarenessAnswers) VuskInfoSet(to, map.bit, from->*map.field);
   }
 }
 

@@ -39,11 +39,21 @@ constexpr const char* kSmpCoresExcluded =
 // is a convenience variable the host sets to the kernel core index of the
 // core it has selected, since such a CPU names no register for it.
 constexpr CoreTexts kCoreTexts[] = {
-    {10, kProbeAlways, "tx_thread_mips32_mapped_vpe", "$tcpind.CurVPE",
-     "`{print/x (unsigned short)($thl_temp->tx_thread_mips32_vpe_control & 0x00007fff)}`"},
-    {50, kProbeSymbol, "tx_thread_smp_core_mapped", "$mpidr_el1.Aff0", kSmpCoresExcluded},
-    {kAnyOtherCpu, kProbeSymbolOnSeveralCores, "tx_thread_smp_core_mapped", "$vusk_current_core",
-     kSmpCoresExcluded},
+    {.cpumajor = 10,
+     .probe = kProbeAlways,
+     .coreField = "tx_thread_mips32_mapped_vpe",
+     .currentCoreExpression = "$tcpind.CurVPE",
+     .coreDisplayTemplate = "`{print/x (unsigned short)($thl_temp->tx_thread_mips32_vpe_control & 0x00007fff)}`"},
+    {.cpumajor = 50,
+     .probe = kProbeSymbol,
+     .coreField = "tx_thread_smp_core_mapped",
+     .currentCoreExpression = "$mpidr_el1.Aff0",
+     .coreDisplayTemplate = kSmpCoresExcluded},
+    {.cpumajor = kAnyOtherCpu,
+     .probe = kProbeSymbolOnSeveralCores,
+     .coreField = "tx_thread_smp_core_mapped",
+     .currentCoreExpression = "$vusk_current_core",
+     .coreDisplayTemplate = kSmpCoresExcluded},
 };
 constexpr size_t kCoreTextRows = sizeof(kCoreTexts) / sizeof(kCoreTexts[0]);
 static_assert(kCoreTexts[kCoreTextRows - 1].cpumajor == kAnyOtherCpu, "the last row serves every other CPU");

@@ -48,7 +48,9 @@ struct BooleanWord {
   int32_t value;
 };
 constexpr BooleanWord kBooleanWords[] = {
-    {"false", true, 0}, {"no", false, 0}, {"on", false, 1}, {"off", false, 0}, {"true", false, 1}, {"yes", false, 1},
+    {.word = "false", .whole = true, .value = 0}, {.word = "no", .whole = false, .value = 0},
+    {.word = "on", .whole = false, .value = 1},   {.word = "off", .whole = false, .value = 0},
+    {.word = "true", .whole = false, .value = 1}, {.word = "yes", .whole = false, .value = 1},
 };
 
 bool BooleanValue(const std::string& token, int32_t* value) {
