@@ -4,14 +4,14 @@
 
 #include "shared/port_alloc.h"
 
-JsonValue* VuskRunGuarded(const JsonValue* params, VuskMethodBody body) {
+JsonValue* VuskRunOnContext(const JsonValue* params, VuskMethodBody body, VuskCallKind kind) {
   JsonValue* result = JsonNewObject();
   VUSK_ServiceCntx* context = VuskContextLookup(params);
   if (!context) {
     JsonAddInt32(result, "return", kStatusFailed);
     return result;
   }
-  VuskCallScope call(context, params, result, VuskCallKind::kMethod);
+  VuskCallScope call(context, params, result, kind);
   int status = body(context, params, result);
   JsonAddInt32(result, "return", status);
   return result;

@@ -28,8 +28,10 @@ constexpr int64_t kVuskMaxResultElements = 1 << 20;
 using VuskMethodBody = int (*)(VUSK_ServiceCntx* context, const JsonValue* params, JsonValue* result);
 
 // Makes the result object, finds the context ("return": 1 alone when there is
-// none), runs body inside the call guard and adds "return" last.
-JsonValue* VuskRunGuarded(const JsonValue* params, VuskMethodBody body);
+// none), runs body inside a call scope of the kind given and adds "return"
+// last.
+JsonValue* VuskRunOnContext(const JsonValue* params, VuskMethodBody body,
+                            VuskCallKind kind = VuskCallKind::kMethod);
 
 // A result object holding only "return" with the status.
 JsonValue* VuskStatusOnly(int status);

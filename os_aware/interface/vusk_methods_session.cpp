@@ -187,6 +187,14 @@ int VuskCmdExecuteBody(VUSK_ServiceCntx* context, const JsonValue* params, JsonV
   return vuskCallbackTable.vuskCmdExecute(context, &context->info, context->targetData, command);
 }
 
+// The context leaves the live list now and is freed as its call scope ends,
+// or after the last outer call on it.
+int VuskCleanupBody(VUSK_ServiceCntx* context, const JsonValue*, JsonValue*) {
+  int status = vuskCallbackTable.vuskCleanup ? vuskCallbackTable.vuskCleanup(context, &context->info) : kStatusOk;
+  VuskContextDestroy(context);
+  return status;
+}
+
 }  // namespace
 
 JsonValue* VuskMethodVuskInit(const JsonValue* params) {
@@ -207,25 +215,14 @@ JsonValue* VuskMethodVuskInit(const JsonValue* params) {
 }
 
 JsonValue* VuskMethodVuskCleanup(const JsonValue* params) {
-  JsonValue* result = JsonNewObject();
-  VUSK_ServiceCntx* context = VuskContextLookup(params);
-  if (!context) {
-    JsonAddInt32(result, "return", kStatusFailed);
-    return result;
-  }
-  VuskCallScope call(context, params, result, VuskCallKind::kSession);
-  int status = vuskCallbackTable.vuskCleanup ? vuskCallbackTable.vuskCleanup(context, &context->info) : kStatusOk;
-  JsonAddInt32(result, "return", status);
-  // Freed as the scope ends, or after the last outer call on it.
-  VuskContextDestroy(context);
-  return result;
+  return VuskRunOnContext(params, VuskCleanupBody, VuskCallKind::kSession);
 }
 
-JsonValue* VuskMethodTargetInit(const JsonValue* params) { return VuskRunGuarded(params, TargetInitBody); }
-JsonValue* VuskMethodTargetCleanup(const JsonValue* params) { return VuskRunGuarded(params, TargetCleanupBody); }
-JsonValue* VuskMethodPoll(const JsonValue* params) { return VuskRunGuarded(params, PollBody); }
-JsonValue* VuskMethodTargetNotify(const JsonValue* params) { return VuskRunGuarded(params, TargetNotifyBody); }
-JsonValue* VuskMethodVuskCmdExecute(const JsonValue* params) { return VuskRunGuarded(params, VuskCmdExecuteBody); }
+JsonValue* VuskMethodTargetInit(const JsonValue* params) { return VuskRunOnContext(params, TargetInitBody); }
+JsonValue* VuskMethodTargetCleanup(const JsonValue* params) { return VuskRunOnContext(params, TargetCleanupBody); }
+JsonValue* VuskMethodPoll(const JsonValue* params) { return VuskRunOnContext(params, PollBody); }
+JsonValue* VuskMethodTargetNotify(const JsonValue* params) { return VuskRunOnContext(params, TargetNotifyBody); }
+JsonValue* VuskMethodVuskCmdExecute(const JsonValue* params) { return VuskRunOnContext(params, VuskCmdExecuteBody); }
 
 JsonValue* VuskMethodHistoryLogDump(const JsonValue* params) {
   int status = kStatusOk;

@@ -413,47 +413,47 @@ int KernelMemoryRegionsGetBody(VUSK_ServiceCntx* context, const JsonValue*, Json
 }  // namespace
 
 JsonValue* VuskMethodTaskMemoryAccessSetup(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskMemoryAccessSetupBody);
+  return VuskRunOnContext(params, TaskMemoryAccessSetupBody);
 }
 JsonValue* VuskMethodTaskMemoryAccessRestore(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskMemoryAccessRestoreBody);
+  return VuskRunOnContext(params, TaskMemoryAccessRestoreBody);
 }
-JsonValue* VuskMethodTaskRegisterRead(const JsonValue* params) { return VuskRunGuarded(params, TaskRegisterReadBody); }
+JsonValue* VuskMethodTaskRegisterRead(const JsonValue* params) { return VuskRunOnContext(params, TaskRegisterReadBody); }
 JsonValue* VuskMethodTaskRegisterWrite(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskRegisterWriteBody);
+  return VuskRunOnContext(params, TaskRegisterWriteBody);
 }
 JsonValue* VuskMethodTaskAddressTranslate(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskAddressTranslateBody);
+  return VuskRunOnContext(params, TaskAddressTranslateBody);
 }
-JsonValue* VuskMethodTaskNameGet(const JsonValue* params) { return VuskRunGuarded(params, TaskValueBody<kRowName>); }
+JsonValue* VuskMethodTaskNameGet(const JsonValue* params) { return VuskRunOnContext(params, TaskValueBody<kRowName>); }
 JsonValue* VuskMethodTaskStatusGet(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowStatus>);
+  return VuskRunOnContext(params, TaskValueBody<kRowStatus>);
 }
-JsonValue* VuskMethodTaskExecGet(const JsonValue* params) { return VuskRunGuarded(params, TaskValueBody<kRowExec>); }
-JsonValue* VuskMethodTaskCpuGet(const JsonValue* params) { return VuskRunGuarded(params, TaskValueBody<kRowCpu>); }
+JsonValue* VuskMethodTaskExecGet(const JsonValue* params) { return VuskRunOnContext(params, TaskValueBody<kRowExec>); }
+JsonValue* VuskMethodTaskCpuGet(const JsonValue* params) { return VuskRunOnContext(params, TaskValueBody<kRowCpu>); }
 JsonValue* VuskMethodTaskAddressSpaceGet(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowAddressSpace>);
+  return VuskRunOnContext(params, TaskValueBody<kRowAddressSpace>);
 }
-JsonValue* VuskMethodTaskSymTabGet(const JsonValue* params) { return VuskRunGuarded(params, TaskSymTabGetBody); }
+JsonValue* VuskMethodTaskSymTabGet(const JsonValue* params) { return VuskRunOnContext(params, TaskSymTabGetBody); }
 JsonValue* VuskMethodTaskRelocatableGet(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskRelocatableGetBody);
+  return VuskRunOnContext(params, TaskRelocatableGetBody);
 }
-JsonValue* VuskMethodCurrentTaskGet(const JsonValue* params) { return VuskRunGuarded(params, CurrentTaskGetBody); }
+JsonValue* VuskMethodCurrentTaskGet(const JsonValue* params) { return VuskRunOnContext(params, CurrentTaskGetBody); }
 JsonValue* VuskMethodTaskInKernelCheck(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowInKernel>);
+  return VuskRunOnContext(params, TaskValueBody<kRowInKernel>);
 }
 JsonValue* VuskMethodTaskInCurrentAddressSpaceCheck(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowInCurrentSpace>);
+  return VuskRunOnContext(params, TaskValueBody<kRowInCurrentSpace>);
 }
 JsonValue* VuskMethodAddressSpaceNameGet(const JsonValue* params) {
-  return VuskRunGuarded(params, AddressSpaceNameGetBody);
+  return VuskRunOnContext(params, AddressSpaceNameGetBody);
 }
 JsonValue* VuskMethodTaskIsHiddenCheck(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowHidden>);
+  return VuskRunOnContext(params, TaskValueBody<kRowHidden>);
 }
-JsonValue* VuskMethodTaskLsoGet(const JsonValue* params) { return VuskRunGuarded(params, TaskLsoGetBody); }
-JsonValue* VuskMethodTaskTksaGet(const JsonValue* params) { return VuskRunGuarded(params, TaskTksaGetBody); }
-JsonValue* VuskMethodPageTableGet(const JsonValue* params) { return VuskRunGuarded(params, PageTableGetBody); }
+JsonValue* VuskMethodTaskLsoGet(const JsonValue* params) { return VuskRunOnContext(params, TaskLsoGetBody); }
+JsonValue* VuskMethodTaskTksaGet(const JsonValue* params) { return VuskRunOnContext(params, TaskTksaGetBody); }
+JsonValue* VuskMethodPageTableGet(const JsonValue* params) { return VuskRunOnContext(params, PageTableGetBody); }
 JsonValue* VuskMethodKernelMemoryRegionsGet(const JsonValue* params) {
-  return VuskRunGuarded(params, KernelMemoryRegionsGetBody);
+  return VuskRunOnContext(params, KernelMemoryRegionsGetBody);
 }

@@ -20,18 +20,25 @@ bool CallsInProgress() {
   return g_calls_in_progress > 0;
 }
 
+// While a call runs, puts item on the list freed after the outermost one
+// and answers true; false when it may be freed now.
+template <typename T>
+bool Deferred(std::vector<T*>* retired, T* item) {
+  if (!CallsInProgress()) return false;
+  retired->push_back(item);
+  return true;
+}
+
 void FreeLayout(RegisterLayout* layout) {
-  if (!layout) return;
-  if (CallsInProgress()) {
-    g_retired_layouts.push_back(layout);
-    return;
-  }
-  TxLayoutFree(layout);
+  if (layout && !Deferred(&g_retired_layouts, layout)) TxLayoutFree(layout);
 }
 
 }  // namespace
 
-TxCallScope::TxCallScope() { g_calls_in_progress++; }
+TxCallScope::TxCallScope() {
+  assert(CallsInProgress() || (g_retired_targets.empty() && g_retired_layouts.empty()));
+  g_calls_in_progress++;
+}
 
 TxCallScope::~TxCallScope() {
   assert(g_calls_in_progress > 0);
@@ -47,11 +54,7 @@ TxCallScope::~TxCallScope() {
 }
 
 void TxFreeTarget(ThreadxTargetState* target) {
-  if (!target) return;
-  if (CallsInProgress()) {
-    g_retired_targets.push_back(target);
-    return;
-  }
+  if (!target || Deferred(&g_retired_targets, target)) return;
   TxForgetLayouts(target);
   PortFree(target);
 }
