@@ -39,6 +39,31 @@ TEST_F(ThreadxLogic, EmptyCreatedListLeavesTheWalkVariableAlone) {
   EXPECT_EQ(fake.sent.size(), 1u);
 }
 
+// Every answer comes back whole from the host; the kernel's counts and the
+// walk's continue flag are 32-bit, so only their low halves count.
+TEST_F(ThreadxLogic, CountsAndContinueFlagsAreReadAtTheKernelsWidth) {
+  fake.Number("_tx_thread_created_count", 0x100000000ull);
+  EXPECT_EQ(TxObjectListInit(&fake.bc, kObjThread, nullptr), kStatusEmptyList);
+  fake.Number("_tx_timer_created_count", 0xffffffffull);  // -1
+  EXPECT_EQ(TxObjectListInit(&fake.bc, kObjTimer, nullptr), kStatusEmptyList);
+  fake.Number("$sl_temp = $sl_temp->tx_semaphore_created_next", 0);
+  fake.Number("$sl_tempcont", 0x100000000ull);
+  EXPECT_EQ(TxObjectListNext(&fake.bc, kObjSemaphore, nullptr), kStatusFailed) << "the walk ends";
+}
+
+// An expression that would not fit the evaluator's room is never sent cut
+// short: a field name from a hostile database fails the read instead.
+TEST_F(ThreadxLogic, OverlongThreadFieldIsRefusedWithoutAsking) {
+  fake.Number("->", 7);
+  uint64_t value = 0;
+  EXPECT_EQ(TxEvaluateThreadField(&fake.bc, 0x20, "tx_thread_fp_enable", &value), kStatusOk);
+  EXPECT_EQ(value, 7u);
+  EXPECT_EQ(fake.Last(), "eval: ((struct TX_THREAD_STRUCT *)0x20)->tx_thread_fp_enable");
+  std::string field(kExpressionCapacity, 'f');
+  EXPECT_EQ(TxEvaluateThreadField(&fake.bc, 0x20, field.c_str(), &value), kStatusFailed);
+  EXPECT_EQ(fake.sent.size(), 1u);
+}
+
 TEST_F(ThreadxLogic, UnreadableCountIsAFailureNotAnEmptyList) {
   EXPECT_EQ(TxObjectListInit(&fake.bc, kObjMutex, nullptr), kStatusFailed);
   EXPECT_EQ(fake.Last(), "eval: _tx_mutex_created_count");
