@@ -147,7 +147,7 @@ int TxCurrentTaskGet(BridgeContext* bc, ThreadxTargetState* target, int64_t core
   return kStatusOk;
 }
 
-int TxFindRunningThreadBeside(BridgeContext* bc, ThreadxTargetState* target, uint64_t thread) {
+int TxCacheThreadRunningOnCoreOf(BridgeContext* bc, ThreadxTargetState* target, uint64_t thread) {
   uint64_t core = 0;
   if (TxEvaluateThreadField(bc, thread, target->coreField, &core) != kStatusOk) return kStatusFailed;
   // The kernel's core numbers index _tx_thread_current_ptr and the host's

@@ -35,7 +35,7 @@ int ReadLive(BridgeContext* bc, const ThreadxTargetState* target, int32_t reg, u
 // Whether thread is running now (then its registers are the CPU's).
 int IsRunning(BridgeContext* bc, ThreadxTargetState* target, uint64_t thread, bool* running) {
   if (target->smpMode) {
-    if (TxFindRunningThreadBeside(bc, target, thread) != kStatusOk) return kStatusFailed;
+    if (TxCacheThreadRunningOnCoreOf(bc, target, thread) != kStatusOk) return kStatusFailed;
   } else if (target->currentThread == 0) {
     uint64_t current = 0;
     int status = TxCurrentTaskGet(bc, target, -1, &current);

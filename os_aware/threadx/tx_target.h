@@ -100,7 +100,7 @@ int TxDetectCores(BridgeContext* bc, ThreadxTargetState* target);
 int TxCurrentTaskGet(BridgeContext* bc, ThreadxTargetState* target, int64_t core, uint64_t* taskId);
 // SMP: caches the thread running on the core that thread is mapped to
 // (currentThread, with the core's host id in currentCore).
-int TxFindRunningThreadBeside(BridgeContext* bc, ThreadxTargetState* target, uint64_t thread);
+int TxCacheThreadRunningOnCoreOf(BridgeContext* bc, ThreadxTargetState* target, uint64_t thread);
 // Forgets the cached current thread and its core.
 void TxForgetCurrentThread(ThreadxTargetState* target);
 
