@@ -227,16 +227,20 @@ class Settings:
 class Extension:
     def __init__(self):
         self.settings = Settings(lambda: self.session.stop())
-        self.session = Session(GdbDebugger(self.settings), self.settings.plugin_argv,
+        self.debugger = GdbDebugger(self.settings)
+        self.session = Session(self.debugger, self.settings.plugin_argv,
                                lambda: max(1, self.settings.timeout.value or DEFAULT_TIMEOUT_SECONDS),
                                self.settings.target_params, gdb.write)
         self._register_commands()
         gdb.events.exited.connect(lambda event: self.session.target_changed())
         gdb.events.new_objfile.connect(self._new_objfile)
+        gdb.events.clear_objfiles.connect(lambda event: self.debugger.forget_types())
         if hasattr(gdb.events, "gdb_exiting"):
             gdb.events.gdb_exiting.connect(lambda event: self.shutdown())
 
     def _new_objfile(self, event):
+        # Any object file may bring types and symbols.
+        self.debugger.forget_types()
         # Another program to debug (not a shared library of this one).
         if event.new_objfile.filename == gdb.current_progspace().filename:
             self.session.target_changed()
@@ -257,8 +261,14 @@ class Extension:
             raise gdb.GdbError(NO_TARGET)
         if thread.is_running():
             raise gdb.GdbError("vusk_threadx: the target is running; stop it first")
-        with _InnermostFrame():
-            self._run(action)
+        # What was read belongs to this command: the target may have run, or
+        # been written, since the last one.
+        self.debugger.forget_target_state()
+        try:
+            with _InnermostFrame():
+                self._run(action)
+        finally:
+            self.debugger.forget_target_state()
 
     def _run(self, action):
         try:
