@@ -40,14 +40,20 @@ class ExpressionError(Exception):
 # ---------------------------------------------------------------- the tree
 
 class Node:
-    __slots__ = ()
+    """A tree node; never changed after parsing (its hash is kept)."""
+
+    __slots__ = ("_hash",)
     fields = ()
 
     def __eq__(self, other):
         return type(self) is type(other) and all(getattr(self, f) == getattr(other, f) for f in self.fields)
 
     def __hash__(self):
-        return hash((type(self).__name__,) + tuple(getattr(self, f) for f in self.fields))
+        try:
+            return self._hash
+        except AttributeError:
+            self._hash = hash((type(self).__name__,) + tuple(getattr(self, f) for f in self.fields))
+            return self._hash
 
     def __repr__(self):
         return "%s(%s)" % (type(self).__name__, ", ".join(repr(getattr(self, f)) for f in self.fields))

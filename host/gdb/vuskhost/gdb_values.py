@@ -97,16 +97,21 @@ def _code(value):
 
 class Snapshot:
     """What was read from the target since the last clear(): control blocks
-    by (address, type), symbol values by name, C strings by (address,
-    limit)."""
+    by (address, type), their members by (id of the block, name), symbol
+    values by name, C strings by (address, limit). The blocks are held
+    here, so the id of one is not reused while its members are kept."""
 
     def __init__(self):
         self.blocks = {}
+        self.block_ids = set()
+        self.members = {}
         self.symbols = {}
         self.strings = {}
 
     def clear(self):
         self.blocks.clear()
+        self.block_ids.clear()
+        self.members.clear()
         self.symbols.clear()
         self.strings.clear()
 
@@ -126,6 +131,13 @@ class GdbValueModel(cexpr.ValueModel):
         self.int_type = gdb.lookup_type("int")
         self.true = gdb.Value(1).cast(self.int_type)
         self.false = gdb.Value(0).cast(self.int_type)
+        # The types binop_promote chooses from, by (size, unsigned), the
+        # narrowest first for each size.
+        self.promoted = {}
+        for name in ("long long", "long", "int"):
+            for unsigned in (True, False):
+                t = gdb.lookup_type(("unsigned " if unsigned else "") + name)
+                self.promoted[(t.sizeof, unsigned)] = t
 
     # ------------------------------------------------------------ types
 
@@ -182,6 +194,12 @@ class GdbValueModel(cexpr.ValueModel):
             if symbol.addr_class == gdb.SYMBOL_LOC_TYPEDEF or not symbol.is_valid():
                 raise cexpr.ExpressionError("%s is no value" % name)
             value = symbol.value(gdb.selected_frame()) if symbol.needs_frame else symbol.value()
+            # Read now: a cast or copy of a lazy value would read it again.
+            if value.is_lazy and value.type.sizeof <= MAX_BLOCK_BYTES:
+                try:
+                    value.fetch_lazy()
+                except gdb.MemoryError:
+                    pass            # left to the reads that need it, which fail as GDB's do
             self.snapshot.symbols[name] = value
         return value
 
@@ -221,29 +239,39 @@ class GdbValueModel(cexpr.ValueModel):
     # ------------------------------------------------------------ access
 
     def member(self, value, name):
-        try:
-            return value[name]
-        except gdb.error as e:
-            other = MEMBER_SPELLINGS.get(name)
-            if other is None or "There is no member named" not in str(e):
-                raise
-            return value[other]
+        members = self.snapshot.members
+        key = (id(value), name)
+        found = members.get(key)
+        if found is None:
+            try:
+                found = value[name]
+            except gdb.error as e:
+                other = MEMBER_SPELLINGS.get(name)
+                if other is None or "There is no member named" not in str(e):
+                    raise
+                found = value[other]
+            if id(value) in self.snapshot.block_ids:
+                members[key] = found
+        return found
 
     def dereference(self, value):
-        target = value.dereference()
-        kind = target.type.strip_typedefs()
+        pointer = value.type.strip_typedefs()
+        if pointer.code != gdb.TYPE_CODE_PTR:
+            return value.dereference()          # arrays: GDB's value_ind takes them too
+        kind = pointer.target().strip_typedefs()
         if kind.code not in _COMPOSITE or kind.sizeof > MAX_BLOCK_BYTES:
-            return target
-        if target.address is None:
-            return target
-        key = (int(target.address), kind.tag or kind.name or str(kind), kind.sizeof)
-        block = self.snapshot.blocks.get(key)
+            return value.dereference()
+        snapshot = self.snapshot
+        key = (int(value), kind.tag or kind.name or str(kind), kind.sizeof)
+        block = snapshot.blocks.get(key)
         if block is None:
+            block = value.dereference()
             try:
-                target.fetch_lazy()
+                block.fetch_lazy()
             except gdb.MemoryError:
-                return target       # fields alone may still read, as GDB reads them
-            self.snapshot.blocks[key] = block = target
+                return block        # fields alone may still read, as GDB reads them
+            snapshot.blocks[key] = block
+            snapshot.block_ids.add(id(block))
         return block
 
     def address_of(self, value):
@@ -274,35 +302,26 @@ class GdbValueModel(cexpr.ValueModel):
             return value.cast(self.int_type)
         return value
 
-    def _common(self, left, right):
-        """binop_promote for C: both integer operands converted to int,
-        unsigned int, long ... by their promoted sizes and signedness;
-        anything else left as it is."""
-        lt, rt = left.type.strip_typedefs(), right.type.strip_typedefs()
-        if lt.code not in _INTEGRAL or rt.code not in _INTEGRAL:
-            return left, right
-        if lt.code == gdb.TYPE_CODE_BOOL and rt.code == gdb.TYPE_CODE_BOOL:
-            return left, right
+    def _common(self, lt, rt):
+        """binop_promote for C of two integer types: (size, unsigned) of
+        the int, unsigned int, long ... both operands are converted to."""
         int_size = self.int_type.sizeof
-        sizes, unsigned = [], []
-        for t in (lt, rt):
-            narrow = t.sizeof < int_size
-            sizes.append(int_size if narrow else t.sizeof)
-            unsigned.append(False if narrow else not _is_signed(t))
-        if sizes[0] != sizes[1]:
-            wide = 0 if sizes[0] > sizes[1] else 1
-            size, is_unsigned = sizes[wide], unsigned[wide]
-        else:
-            size, is_unsigned = sizes[0], unsigned[0] or unsigned[1]
-        common = self._integer_type(size, is_unsigned)
-        return left.cast(common), right.cast(common)
+        lsize, rsize = lt.sizeof, rt.sizeof
+        lunsigned = lsize >= int_size and not _is_signed(lt)
+        runsigned = rsize >= int_size and not _is_signed(rt)
+        lsize, rsize = max(lsize, int_size), max(rsize, int_size)
+        if lsize != rsize:
+            return (lsize, lunsigned) if lsize > rsize else (rsize, runsigned)
+        return lsize, lunsigned or runsigned
 
-    def _integer_type(self, size, is_unsigned):
-        for name in ("int", "long", "long long"):
-            t = self.lookup_type(cexpr.TypeName((name,), 0))
-            if size <= t.sizeof or name == "long long":
-                return self.lookup_type(cexpr.TypeName(("unsigned", name), 0)) if is_unsigned else t
-        raise AssertionError("unreachable")
+    def _promoted_type(self, size, unsigned):
+        """The C type of that size and signedness binop_promote picks: int
+        before long before long long."""
+        found = self.promoted.get((size, unsigned))
+        if found is None:
+            widest = max(t.sizeof for t in self.promoted.values())
+            found = self.promoted[(widest, unsigned)]
+        return found
 
     def _decayed(self, value):
         """Arrays as a pointer to their first element, functions as a
@@ -338,19 +357,37 @@ class GdbValueModel(cexpr.ValueModel):
         raise cexpr.ExpressionError("a %s has no truth value" % value.type)
 
     def binary(self, op, left, right):
-        left, right = self._decayed(left), self._decayed(right)
-        lcode, rcode = _code(left), _code(right)
+        lt, rt = left.type.strip_typedefs(), right.type.strip_typedefs()
+        lcode, rcode = lt.code, rt.code
+        if lcode in _INTEGRAL and rcode in _INTEGRAL and not lcode == rcode == gdb.TYPE_CODE_BOOL:
+            return self._integer_binary(op, left, right, lt, rt)
+        if lcode in (gdb.TYPE_CODE_ARRAY, gdb.TYPE_CODE_FUNC):
+            left = self._decayed(left)
+            lcode = gdb.TYPE_CODE_PTR
+        if rcode in (gdb.TYPE_CODE_ARRAY, gdb.TYPE_CODE_FUNC):
+            right = self._decayed(right)
+            rcode = gdb.TYPE_CODE_PTR
         if lcode == gdb.TYPE_CODE_PTR or rcode == gdb.TYPE_CODE_PTR:
             return self._pointer_binary(op, left, right, lcode, rcode)
         if op in ("<<", ">>"):
-            if rcode not in _INTEGRAL:
-                raise cexpr.ExpressionError("a shift by something that is no integer")
-            return _ARITHMETIC[op](self._promoted(left), right)
-        left, right = self._common(left, right)
+            raise cexpr.ExpressionError("a shift of something that is no integer")
+        # Floating point, booleans: GDB converts no further for C.
         compare = _COMPARISONS.get(op)
         if compare is not None:
             return self.boolean(compare(left, right))
         return _ARITHMETIC[op](left, right)
+
+    def _integer_binary(self, op, left, right, lt, rt):
+        if op in ("<<", ">>"):
+            return _ARITHMETIC[op](self._promoted(left), right)
+        size, unsigned = self._common(lt, rt)
+        compare = _COMPARISONS.get(op)
+        if compare is not None:
+            # Both converted to the common type, as integers.
+            return self.boolean(compare(_converted(int(left), size, unsigned),
+                                        _converted(int(right), size, unsigned)))
+        common = self._promoted_type(size, unsigned)
+        return _ARITHMETIC[op](left.cast(common), right.cast(common))
 
     def _pointer_binary(self, op, left, right, lcode, rcode):
         # gdb.Value's operators are value_ptradd, value_ptrdiff, value_equal
@@ -363,6 +400,15 @@ class GdbValueModel(cexpr.ValueModel):
         if op in ("+", "-") and (pointer_and_integer or (op == "-" and lcode == rcode == gdb.TYPE_CODE_PTR)):
             return _ARITHMETIC[op](left, right)
         raise cexpr.ExpressionError("Argument to arithmetic operation not a number or boolean.")
+
+
+def _converted(number, size, unsigned):
+    """number converted to an integer type of size bytes."""
+    bits = 8 * size
+    number &= (1 << bits) - 1
+    if not unsigned and number >> (bits - 1):
+        number -= 1 << bits
+    return number
 
 
 def _is_signed(kind):
