@@ -184,9 +184,10 @@ def code_address(address):
 
 
 class GdbTemplateTarget(template.Target):
-    def __init__(self, values):
-        """values: the gdb_values.GdbEvaluator the expressions go through."""
-        self.values = values
+    def __init__(self, values=None):
+        """values: the gdb_values.GdbEvaluator the expressions go through
+        (default: one of its own)."""
+        self.values = values or gdb_values.GdbEvaluator(parse_and_eval)
 
     def value(self, expression):
         """The gdb.Value of an expression the plugin sent."""
@@ -226,8 +227,8 @@ class GdbDebugger(Debugger):
         """settings: an object with config_dir() and use_phy_space() and
         register_map() (the commands module provides it)."""
         self.settings = settings
-        self.values = gdb_values.GdbEvaluator(parse_and_eval)
-        self.target = GdbTemplateTarget(self.values)
+        self.target = GdbTemplateTarget()
+        self.values = self.target.values
 
     def forget_target_state(self):
         """Nothing read from the target so far is used again."""
