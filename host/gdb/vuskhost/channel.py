@@ -144,7 +144,7 @@ class Channel:
             if end < 0:
                 return None
         self.pending = pending[end:].lstrip(_BLANKS)
-        return pending[:end], value
+        return pending[start:end], value
 
     def receive_message(self):
         """The next complete message: (wire text, its JSON value, or None
