@@ -238,15 +238,18 @@ class Extension:
         self.thread_names = None
         for event in (gdb.events.stop, gdb.events.cont, gdb.events.memory_changed, gdb.events.inferior_call,
                       gdb.events.exited, gdb.events.new_objfile, gdb.events.clear_objfiles):
-            event.connect(self._forget_thread_names)
+            event.connect(lambda event: self.forget_target_state())
         gdb.events.exited.connect(lambda event: self.session.target_changed())
         gdb.events.new_objfile.connect(self._new_objfile)
         gdb.events.clear_objfiles.connect(lambda event: self.debugger.forget_types())
         if hasattr(gdb.events, "gdb_exiting"):
             gdb.events.gdb_exiting.connect(lambda event: self.shutdown())
 
-    def _forget_thread_names(self, event):
+    def forget_target_state(self):
+        """The target may have changed (it stopped, ran, was written): what
+        was read of it is not used again."""
         self.thread_names = None
+        self.debugger.forget_target_state()
 
     def _new_objfile(self, event):
         # Any object file may bring types and symbols.
@@ -287,6 +290,7 @@ class Extension:
                                                             "notice": NOTICE_TARGET_HALTED})
             if self.smp():
                 cores.set_current_core_variable()
+                self.debugger.forget_target_state()     # what was read of $ variables included
             action()
         except PluginError as e:
             raise gdb.GdbError(str(e))

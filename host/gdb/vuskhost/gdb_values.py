@@ -97,23 +97,25 @@ def _code(value):
 
 class Snapshot:
     """What was read from the target since the last clear(): control blocks
-    by (address, type), their members by (id of the block, name), symbol
-    values by name, C strings by (address, limit). The blocks are held
-    here, so the id of one is not reused while its members are kept."""
+    by (address, type), their members by (id of the block, name), the block
+    a pointer value points to by the id of the value, symbol values and
+    convenience variables by name, C strings by (address, limit). Every
+    value whose id is a key is held here too, so no id is reused while it
+    is kept."""
 
     def __init__(self):
         self.blocks = {}
         self.block_ids = set()
         self.members = {}
+        self.pointed = {}
         self.symbols = {}
+        self.variables = {}
         self.strings = {}
 
     def clear(self):
-        self.blocks.clear()
-        self.block_ids.clear()
-        self.members.clear()
-        self.symbols.clear()
-        self.strings.clear()
+        for kept in (self.blocks, self.block_ids, self.members, self.pointed, self.symbols, self.variables,
+                     self.strings):
+            kept.clear()
 
 
 class GdbValueModel(cexpr.ValueModel):
@@ -217,9 +219,13 @@ class GdbValueModel(cexpr.ValueModel):
     def dollar(self, name):
         if self._is_register(name):
             return gdb.selected_frame().read_register(name)
-        value = gdb.convenience_variable(name)
+        variables = self.snapshot.variables
+        value = variables.get(name)
         if value is None:
-            raise cexpr.ExpressionError("$%s has no value" % name)
+            value = gdb.convenience_variable(name)
+            if value is None:
+                raise cexpr.ExpressionError("$%s has no value" % name)
+            variables[name] = value
         return value
 
     def assign(self, name, value):
@@ -228,13 +234,16 @@ class GdbValueModel(cexpr.ValueModel):
         if self.journal is not None:
             self.journal.append((name, gdb.convenience_variable(name)))
         gdb.set_convenience_variable(name, value)
-        return value
+        # GDB keeps a copy, read from the target now; later reads see that.
+        self.snapshot.variables[name] = stored = gdb.convenience_variable(name)
+        return stored
 
     def undo_assignments(self):
         """Puts back the convenience variables the running text set."""
         while self.journal:
             name, old = self.journal.pop()
             gdb.set_convenience_variable(name, old)
+            self.snapshot.variables.pop(name, None)
 
     # ------------------------------------------------------------ access
 
@@ -255,13 +264,16 @@ class GdbValueModel(cexpr.ValueModel):
         return found
 
     def dereference(self, value):
+        snapshot = self.snapshot
+        pointed = snapshot.pointed.get(id(value))
+        if pointed is not None:
+            return pointed[1]
         pointer = value.type.strip_typedefs()
         if pointer.code != gdb.TYPE_CODE_PTR:
             return value.dereference()          # arrays: GDB's value_ind takes them too
         kind = pointer.target().strip_typedefs()
         if kind.code not in _COMPOSITE or kind.sizeof > MAX_BLOCK_BYTES:
             return value.dereference()
-        snapshot = self.snapshot
         key = (int(value), kind.tag or kind.name or str(kind), kind.sizeof)
         block = snapshot.blocks.get(key)
         if block is None:
@@ -272,6 +284,7 @@ class GdbValueModel(cexpr.ValueModel):
                 return block        # fields alone may still read, as GDB reads them
             snapshot.blocks[key] = block
             snapshot.block_ids.add(id(block))
+        snapshot.pointed[id(value)] = (value, block)
         return block
 
     def address_of(self, value):
@@ -430,7 +443,7 @@ class GdbEvaluator:
 
     def forget_types(self):
         self.model.forget_types()
-        self.evaluator.compiled.clear()
+        self.evaluator.forget()
 
     def evaluate(self, text):
         self.model.journal = []
@@ -441,4 +454,6 @@ class GdbEvaluator:
         finally:
             self.model.journal = None
         self.fallbacks += 1
+        # GDB's evaluator may set convenience variables.
+        self.snapshot.variables.clear()
         return self.fallback(text)
