@@ -4,14 +4,15 @@
 # plugin beside it:
 #   build tree:   build/vusk-gdbproxy, build/threadx-view (running the sources)
 #   installation: bin/vusk-gdbproxy, bin/threadx-view beside bin/vusk_threadx,
-#                 the scripts under share/vusk_threadx/host/
+#                 the scripts beside the GDB extension in share/vusk_threadx/gdb/,
+#                 whose vuskhost package they share (VuskInstall.cmake installs it)
 if(NOT UNIX)
   return()
 endif()
 
 set(VUSK_HOST_PYTHON /usr/bin/python3 CACHE FILEPATH "Python with python3-pyelftools for the host tools")
 set(VUSK_HOST_DIR ${PROJECT_SOURCE_DIR}/host/gdb)
-set(VUSK_HOST_INSTALL_DIR share/vusk_threadx/host)
+set(VUSK_HOST_INSTALL_DIR ${VUSK_DATA_DIR}/gdb)
 set(VUSK_HOST_TOOLS "vusk-gdbproxy=vusk_gdbproxy.py" "threadx-view=threadx_view.py")
 
 foreach(tool ${VUSK_HOST_TOOLS})
@@ -27,5 +28,3 @@ foreach(tool ${VUSK_HOST_TOOLS})
   install(PROGRAMS ${CMAKE_BINARY_DIR}/host-install/${name} DESTINATION bin)
   install(FILES ${VUSK_HOST_DIR}/${script} DESTINATION ${VUSK_HOST_INSTALL_DIR})
 endforeach()
-install(DIRECTORY ${VUSK_HOST_DIR}/vuskhost DESTINATION ${VUSK_HOST_INSTALL_DIR}
-  FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)

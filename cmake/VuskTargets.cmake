@@ -22,3 +22,13 @@ function(vusk_library name)
   add_library(${name} STATIC ${ARGN})
   vusk_defaults(${name})
 endfunction()
+
+# vusk_probe_executable(name): the plugin with one extra method that asks the
+# host (tests/process/probe_main.cpp), for the process tests, the Windows
+# checks and the round-trip benchmark alike.
+function(vusk_probe_executable name)
+  add_executable(${name} ${PROJECT_SOURCE_DIR}/tests/process/probe_main.cpp
+    ${PROJECT_SOURCE_DIR}/tests/process/probe_method.cpp)
+  vusk_defaults(${name})
+  target_link_libraries(${name} PRIVATE vusk_plugin vusk_jsonrpc)
+endfunction()

@@ -1,37 +1,70 @@
-// fuzz_contexts: see ForgetContexts in fuzz_util.h. Apart from fuzz_util.cpp
-// because only the session targets link the interface and awareness.
-#include <string>
+// fuzz_contexts: see BindSessionMethods and ForgetSession in fuzz_util.h.
+// Apart from fuzz_util.cpp because only the session targets link the
+// interface and awareness.
+#include <cstdint>
+#include <vector>
 
 #include "fuzz/fuzz_util.h"
 #include "os_aware/interface/vusk_context.h"
+#include "os_aware/interface/vusk_methods.h"
+#include "os_aware/jsonrpc/jr_dispatch.h"
+#include "os_aware/simple_json/simple_json.h"
 #include "os_aware/threadx/tx_bridge.h"
 #include "os_aware/threadx/tx_layout_db.h"
-#include "os_aware/simple_json/json_parse.h"
 
 namespace fuzz {
 
 namespace {
 
-constexpr const char* kInitMethod = "VUSK_Client_VuskInit";
+// What the present input did that outlives its requests. Emptied (storage
+// included) at the end of every input, so that an input's allocations are
+// all freed within it and libFuzzer's leak check has nothing to look into.
+struct SessionTrace {
+  std::vector<uint64_t> contextHandles;  // given to VuskInit
+  bool dumped = false;                   // a HistoryLogDump wrote into the scratch directory
+};
 
-void ForgetContextOf(const std::string& line) {
-  size_t start = line.find('{');
-  if (start == std::string::npos) return;
-  JsonValue* request = JsonParse(line.c_str() + start, nullptr);
-  const char* method = nullptr;
-  JsonValue* params = nullptr;
-  int64_t handle = 0;
-  if (JsonGetString(request, "method", &method) && std::string(method) == kInitMethod &&
-      JsonObjectGet(request, "params", &params) && JsonGetInt64(params, "context", &handle)) {
-    while (VUSK_ServiceCntx* context = VuskContextFind(static_cast<uint64_t>(handle))) VuskContextDestroy(context);
+SessionTrace g_trace;
+
+// VuskInit as the catalogue serves it, noting the handle first (read as
+// VuskInit reads it).
+JsonValue* TrackedVuskInit(const JsonValue* params) {
+  uint64_t handle = 0;
+  JsonGetUInt64(params, "context", &handle);
+  g_trace.contextHandles.push_back(handle);
+  return VuskMethodVuskInit(params);
+}
+
+// HistoryLogDump with its dump directory moved into the scratch directory:
+// the fuzzer must not write files where the input says.
+JsonValue* ContainedHistoryLogDump(const JsonValue* params) {
+  JsonValue* contained = JsonNewObject();
+  const char* dirPath = nullptr;
+  if (JsonGetString(params, "dirPath", &dirPath)) {
+    JsonAddString(contained, "dirPath", ScratchDir().c_str());
+    g_trace.dumped = true;
   }
-  JsonFree(request);
+  int64_t bufferSize = 0;
+  if (JsonGetInt64(params, "bufferSize", &bufferSize)) JsonAddInt64(contained, "bufferSize", bufferSize);
+  JsonValue* result = VuskMethodHistoryLogDump(contained);
+  JsonFree(contained);
+  return result;
 }
 
 }  // namespace
 
-void ForgetContexts(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) ForgetContextOf(line);
+void BindSessionMethods() {
+  JrBind("VUSK_Client_VuskInit", TrackedVuskInit);
+  JrBind("VUSK_Client_HistoryLogDump", ContainedHistoryLogDump);
+}
+
+void ForgetSession() {
+  for (uint64_t handle : g_trace.contextHandles) {
+    while (VUSK_ServiceCntx* context = VuskContextFind(handle)) VuskContextDestroy(context);
+  }
+  if (g_trace.dumped) EmptyDir(ScratchDir());
+  g_trace = SessionTrace{};
+  std::vector<uint64_t>().swap(g_trace.contextHandles);
   // What the awareness learnt from this input's host must not steer the next.
   BridgeResetHostSettings();
   TxLayoutDatabaseReset();

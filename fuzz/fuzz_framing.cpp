@@ -4,7 +4,6 @@
 // is written as a record file and played back (with -ignore_error when the
 // input's length is odd, so both driver rules are reached). Playback's own
 // reports go to standard output, which this target sends to /dev/null.
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,23 +15,28 @@
 namespace {
 
 // Framing must agree with itself: a complete text stays complete with blanks
-// after it (text after the first object is allowed).
+// after it (text after the first object is allowed), and the message the
+// reader cuts from a text is complete by itself.
 void CheckFraming(const std::string& text) {
   bool complete = IsCompleteObject(text.c_str());
-  if (complete && !IsCompleteObject((text + " \t x").c_str())) {
-    fprintf(stderr, "fuzz_framing: trailing text made a complete object incomplete\n%s\n", text.c_str());
-    __builtin_trap();
-  }
+  if (complete && !IsCompleteObject((text + " \t x").c_str()))
+    fuzz::Fail("fuzz_framing", "trailing text made a complete object incomplete", text);
+  size_t first = FirstObjectLength(text.c_str());
+  if (first > 0 && !IsCompleteObject(text.substr(0, first).c_str()))
+    fuzz::Fail("fuzz_framing", "the first object cut from the text is not complete", text);
+  if (complete && !text.empty() && text[0] == '{' && first == 0)
+    fuzz::Fail("fuzz_framing", "a complete text has no first object", text);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::SilenceMessages();
+  fuzz::SetUp();
   if (!freopen("/dev/null", "w", stdout)) return 0;
   static char program[] = "vusk_threadx";
   static char* argv[] = {program, nullptr};
   VUSK_Client_CmdInit(1, argv, PlaybackExchange);
+  fuzz::BindSessionMethods();
   return 0;
 }
 
@@ -46,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!fuzz::WriteFile(record, text)) return 0;
   ignoreError = (size % 2) == 1;
   PlaybackRun(record.c_str());
-  fuzz::ForgetContexts(lines);
-  fuzz::EmptyDir(fuzz::ScratchDir());
+  fuzz::ForgetSession();  // the record is written anew by the next input
   exitRequested = false;
   return 0;
 }

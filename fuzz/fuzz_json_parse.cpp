@@ -5,8 +5,6 @@
 // the compact text of a parsed tree parses
 // again, to a tree that is written the same way (written texts are fixed
 // points), and a failed parse always explains itself.
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "fuzz/fuzz_util.h"
@@ -14,10 +12,7 @@
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-  fprintf(stderr, "fuzz_json_parse: %s\n%s\n", what, detail.c_str());
-  abort();
-}
+[[noreturn]] void Fail(const char* what, const std::string& detail) { fuzz::Fail("fuzz_json_parse", what, detail); }
 
 void CheckRoundTrip(const JsonValue* value) {
   std::string written;
@@ -35,6 +30,11 @@ void CheckRoundTrip(const JsonValue* value) {
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::SetUp();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text = fuzz::AsText(data, size);

@@ -18,11 +18,17 @@
 
 namespace fuzz {
 
-// Swallows every diagnostic: a fuzzer reports its own findings on standard
-// error, and millions of parse errors would only hide them.
-inline void SilenceMessages() {
-  PortSetMessageSink([](void*, MsgSeverity, const char*) {}, nullptr);
-}
+// Called first in every LLVMFuzzerInitialize. Swallows the program's
+// diagnostics (millions of parse errors would only hide the findings), and
+// keeps a stream to the real standard error for Fail: fuzz/run.sh has
+// libFuzzer close the targets' own standard output and error
+// (-close_fd_mask=3; the playback and the host exchange write there
+// directly), while libFuzzer's and the sanitizers' reports go on.
+void SetUp();
+
+// Reports a property of the program that does not hold, on the stream kept
+// by SetUp, and aborts (libFuzzer keeps the input).
+[[noreturn]] void Fail(const char* target, const char* what, const std::string& detail);
 
 // The input as a zero-terminated text (a zero byte inside ends it for the
 // routines that take C strings, exactly as on the wire).
@@ -45,7 +51,8 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 // A directory of this process for the files a target writes, made once
-// under $TMPDIR (or /tmp) and left to the caller to empty.
+// under $TMPDIR (else /dev/shm where it exists, else /tmp) and left to the
+// caller to empty.
 const std::string& ScratchDir();
 
 // Removes every entry below dir (dir itself stays).
@@ -58,10 +65,15 @@ bool WriteFile(const std::string& path, const std::string& data);
 
 namespace fuzz {
 
-// Destroys every service context that a VuskInit request among lines (each
-// read from its first '{' on) may have made, and the host settings and
-// layout database the awareness keeps, so that the next input starts from
-// the same state.
-void ForgetContexts(const std::vector<std::string>& lines);
+// Called once, after VUSK_Client_CmdInit: binds VuskInit through a wrapper
+// that notes the context handle of every session an input opens, and
+// HistoryLogDump with its dump directory moved into the scratch directory
+// (the fuzzer must not write files where the input says).
+void BindSessionMethods();
+
+// Destroys every service context the present input opened, and the host
+// settings and layout database the awareness keeps, and empties the scratch
+// directory after a dump, so that the next input starts from the same state.
+void ForgetSession();
 
 }  // namespace fuzz

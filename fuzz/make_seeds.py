@@ -5,8 +5,8 @@
 
 Seeds come from the repository only: record files (whole, for playback; as
 their host lines, for the dispatcher; message by message, for the parser),
-the sample register-layout databases and the hand-written seeds in
-fuzz/seeds/. The JSON test corpus outside the repository is read in place by
+the sample and the shipped register-layout databases and the hand-written
+seeds in fuzz/seeds/. The JSON test corpus outside the repository is read in place by
 fuzz/run.sh, never copied.
 """
 
@@ -53,8 +53,12 @@ def main():
         for index, (_, text) in enumerate(messages(record)):
             write(os.path.join(out, "fuzz_json_parse"), "%s_%03d" % (stem, index), text)
     os.makedirs(os.path.join(out, "fuzz_attr_file"), exist_ok=True)
-    for odb in sorted(glob.glob(os.path.join(ROOT, "tests", "config", "data", "*.odb"))):
-        shutil.copy(odb, os.path.join(out, "fuzz_attr_file"))
+    # The shipped database too: the fuzz tree does not load it beside the
+    # targets, so its language is tried here.
+    shipped = [os.path.join(ROOT, "config", "os_aware", "threadx_fm.odb")]
+    for odb in sorted(glob.glob(os.path.join(ROOT, "tests", "config", "data", "*.odb"))) + shipped:
+        shutil.copy(odb, os.path.join(out, "fuzz_attr_file", os.path.basename(os.path.dirname(odb)) + "_"
+                                      + os.path.basename(odb)))
     for target, seeds in (("fuzz_attr_file", "attr_file"), ("fuzz_eval", "eval")):
         for seed in sorted(glob.glob(os.path.join(ROOT, "fuzz", "seeds", seeds, "*"))):
             os.makedirs(os.path.join(out, target), exist_ok=True)

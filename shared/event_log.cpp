@@ -21,6 +21,7 @@
 #include "shared/event_log.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 
 #include "shared/event_log_hook.h"
@@ -293,6 +294,7 @@ bool AppendNumber(char* path, size_t* length, uint64_t value) {
 }
 
 // Creates "<dir>/<program>_<kind>_<pid>_<n>.log" with the first n not taken.
+// Only a taken name is worth another try; errno tells why it failed.
 int CreateDumpFile(const char* directory, const char* kind, char* path) {
   for (int attempt = 0; attempt < kDumpNameAttempts; attempt++) {
     size_t length = 0;
@@ -305,9 +307,13 @@ int CreateDumpFile(const char* directory, const char* kind, char* path) {
                 AppendPath(path, &length, "_") &&
                 AppendNumber(path, &length, static_cast<uint64_t>(g_dump_sequence.fetch_add(1))) &&
                 AppendPath(path, &length, ".log");
-    if (!fits) return -1;
+    if (!fits) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    errno = 0;
     int handle = PortFileCreate(path);
-    if (handle >= 0) return handle;
+    if (handle >= 0 || errno != EEXIST) return handle;
   }
   return -1;
 }
@@ -315,7 +321,10 @@ int CreateDumpFile(const char* directory, const char* kind, char* path) {
 // Writes the given rings (null entries skipped) into a new dump file.
 bool WriteDump(const char* directory, const char* kind, EventRing* const* rings, int count,
                char* path) {
-  if (!directory || !*directory) return false;
+  if (!directory || !*directory) {
+    errno = ENOENT;
+    return false;
+  }
   DumpWriter out;
   out.handle = CreateDumpFile(directory, kind, path);
   if (out.handle < 0) return false;
@@ -325,7 +334,9 @@ bool WriteDump(const char* directory, const char* kind, EventRing* const* rings,
     if (rings[i]) PutRing(&out, *rings[i]);
   }
   Flush(&out);
+  int writeError = errno;
   bool closed = PortFileClose(out.handle);
+  if (!out.ok) errno = writeError;  // the first failure is the one to tell
   return out.ok && closed;
 }
 

@@ -26,7 +26,8 @@ void EventLogScopeEnd();
 void EventLogResize(size_t bytes);
 
 // Writes the calling thread's buffer to a new dump file in directory; returns
-// false when it cannot be written.
+// false when it cannot be written, with errno telling why (ENOENT for an
+// empty directory name, ENAMETOOLONG for a path beyond the dump's room).
 bool EventLogDumpToDirectory(const char* directory);
 
 // Arranges for a dump on a fatal error or fatal signal (into the temporary

@@ -5,6 +5,8 @@
 
 namespace {
 bool g_show_open_error_reason = false;
+constexpr const char* kDataParentName = "share";
+constexpr const char* kDataDirName = "vusk_threadx";
 }  // namespace
 
 const std::string& PortFsInstallDir() {
@@ -14,6 +16,9 @@ const std::string& PortFsInstallDir() {
 
 std::string PortFsSiteDefaultsDir() { return PortFsJoin(PortFsInstallDir(), "defaults"); }
 std::string PortFsInstallConfigDir() { return PortFsJoin(PortFsInstallDir(), "config"); }
+std::string PortFsInstallDataDir() {
+  return PortFsJoin(PortFsJoin(PortFsDirName(PortFsInstallDir()), kDataParentName), kDataDirName);
+}
 std::string PortFsToolsDir() { return PortFsInstallDir(); }
 std::string PortFsToolsDefaultsDir() { return PortFsJoin(PortFsToolsDir(), "defaults"); }
 std::string PortFsToolsTargetDir() { return PortFsJoin(PortFsToolsDir(), "target"); }

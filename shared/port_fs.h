@@ -24,8 +24,13 @@ std::string PortFsReadInstallDir();
 std::string PortFsSiteDefaultsDir();
 
 // Installation configuration directory: "config" under the installation
-// directory.
+// directory (a build tree, a Windows installation).
 std::string PortFsInstallConfigDir();
+
+// Installed read-only data: "share/vusk_threadx" beside the installation
+// directory's parent, as a package lays it out (<prefix>/bin holds the
+// executable, <prefix>/share/vusk_threadx its data).
+std::string PortFsInstallDataDir();
 
 // Tools installation directory. The plugin ships inside the tools tree, so
 // this is the installation directory itself; its site defaults and target

@@ -58,33 +58,30 @@ import sys
 DEFAULT_ANSWER = {"error": {"code": -32601, "message": "no scripted answer"}}
 
 
-def is_complete_object(text):
-    """The plugin's own framing test: one brace-balanced object after blanks,
-    tabs and newlines (a carriage return is not skipped)."""
-    i = 0
-    while i < len(text) and text[i] in " \t\n":
-        i += 1
-    if i >= len(text) or text[i] != "{":
-        return False
+def first_message_end(text):
+    """Length of the brace-balanced object at the start of text, or 0 while
+    it is not all in. The plugin writes its messages back to back, with
+    nothing between them."""
     depth = 0
     in_string = False
+    i = 0
     while i < len(text):
         c = text[i]
         if in_string:
             if c == '"':
                 in_string = False
-            elif c == "\\" and i + 1 < len(text):
+            elif c == "\\":
                 i += 1
         elif c == '"':
             in_string = True
         elif c == "{":
             depth += 1
         elif c == "}":
-            if depth == 0:
-                return False
             depth -= 1
+            if depth == 0:
+                return i + 1
         i += 1
-    return depth == 0 and not in_string
+    return 0
 
 
 class PluginPipe:
@@ -109,7 +106,7 @@ class PluginPipe:
         """The next complete message from the plugin, or None when its output
         ends (or nothing complete arrives in time)."""
         fd = self.proc.stdout.fileno()
-        while not is_complete_object(self.pending.decode("latin-1")):
+        while not first_message_end(self.pending.decode("latin-1")):
             ready, _, _ = select.select([fd], [], [], timeout)
             if not ready:
                 return None
@@ -117,11 +114,11 @@ class PluginPipe:
             if not chunk:
                 return None
             self.pending += chunk
-        # The plugin writes one message per write and waits for an answer, so
-        # a complete buffer is exactly one message.
+        # Answers to requests written ahead may arrive together: one at a time.
         text = self.pending.decode("latin-1")
-        self.pending = b""
-        return text
+        end = first_message_end(text)
+        self.pending = text[end:].encode("latin-1")
+        return text[:end]
 
     def has_output(self, timeout):
         ready, _, _ = select.select([self.proc.stdout.fileno()], [], [], timeout)

@@ -2,7 +2,9 @@
 // vusk_catalogue.h.
 #include "os_aware/interface/vusk_catalogue.h"
 
-#include <cstring>
+#include <algorithm>
+#include <array>
+#include <string_view>
 
 #include "os_aware/interface/vusk_callbacks.h"
 #include "os_aware/interface/vusk_methods.h"
@@ -53,6 +55,17 @@ constexpr VuskMethod kMethods[] = {
 static_assert(sizeof(kMethods) / sizeof(kMethods[0]) == kVuskMethodCount, "one row per method");
 static_assert(kVuskMethodCount == kVuskSlotCount, "one method per slot");
 
+// The table's rows by name, for VuskCatalogueFind: the commands list looks
+// up every bound name, and a search through the table for each made that
+// quadratic.
+constexpr auto kMethodsByName = [] {
+  std::array<const VuskMethod*, kVuskMethodCount> rows{};
+  for (int i = 0; i < kVuskMethodCount; i++) rows[i] = &kMethods[i];
+  std::sort(rows.begin(), rows.end(),
+            [](const VuskMethod* a, const VuskMethod* b) { return std::string_view(a->name) < b->name; });
+  return rows;
+}();
+
 bool Listed(const VuskMethod* method) {
   return method->alwaysListed || VuskSlotFilled(&vuskCallbackTable, method->slot);
 }
@@ -66,10 +79,10 @@ const VuskMethod* VuskCatalogueMethod(int index) {
 
 const VuskMethod* VuskCatalogueFind(const char* name) {
   if (!name) return nullptr;
-  for (const VuskMethod& method : kMethods) {
-    if (strcmp(method.name, name) == 0) return &method;
-  }
-  return nullptr;
+  std::string_view wanted(name);
+  auto found = std::lower_bound(kMethodsByName.begin(), kMethodsByName.end(), wanted,
+                                [](const VuskMethod* row, std::string_view key) { return row->name < key; });
+  return (found != kMethodsByName.end() && (*found)->name == wanted) ? *found : nullptr;
 }
 
 void VuskCatalogueBind() {

@@ -4,12 +4,16 @@
 // VuskInit creates the context and is the only method whose result puts
 // "return" first. TargetInit sends its seven info members whatever the
 // callback answers, but only "return": 1 when a required member is missing.
+#include <cerrno>
+#include <cstring>
+
 #include "os_aware/interface/vusk_awareness.h"
 #include "os_aware/interface/vusk_catalogue.h"
 #include "os_aware/interface/vusk_entry.h"
 #include "os_aware/interface/vusk_methods.h"
 #include "shared/event_log.h"
 #include "shared/port_alloc.h"
+#include "shared/port_msg.h"
 
 namespace {
 
@@ -229,15 +233,20 @@ JsonValue* VuskMethodTargetNotify(const JsonValue* params) { return VuskRunGuard
 JsonValue* VuskMethodVuskCmdExecute(const JsonValue* params) { return VuskRunGuarded(params, VuskCmdExecuteBody); }
 
 JsonValue* VuskMethodHistoryLogDump(const JsonValue* params) {
+  int status = kStatusOk;
   const char* dirPath = nullptr;
-  if (JsonGetString(params, "dirPath", &dirPath)) EventLogDumpToDirectory(dirPath);
+  if (JsonGetString(params, "dirPath", &dirPath) && !EventLogDumpToDirectory(dirPath)) {
+    // The host asked for a file it will look for: say why there is none.
+    PortMessage(MsgSeverity::Error, "cannot write the event log into \"%s\": %s", dirPath, strerror(errno));
+    status = kStatusFailed;
+  }
   int64_t bufferSize = 0;
   // A negative size would wrap to an enormous request; it is as far below
   // the least size as a size can be, so it is ignored like one.
   if (JsonGetInt64(params, "bufferSize", &bufferSize) && bufferSize >= 0) {
     EventLogResize(static_cast<size_t>(bufferSize));
   }
-  return VuskStatusOnly(kStatusOk);
+  return VuskStatusOnly(status);
 }
 
 JsonValue* VuskMethodExit(const JsonValue*) {

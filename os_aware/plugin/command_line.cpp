@@ -17,6 +17,7 @@ struct OptionName {
 constexpr OptionName kOptions[] = {
     {"-h", Option::Help},
     {"-help", Option::Help},
+    {"--help", Option::Help},
     {"-ignore_error", Option::IgnoreError},
     {"-f", Option::File},
     {"-file", Option::File},
@@ -38,6 +39,16 @@ const OptionName* FindOption(const char* argument) {
   return nullptr;
 }
 
+// Says what is wrong with argument (before the usage text).
+void ReportStray(const char* argument) {
+  if (!argument) argument = "";
+  if (argument[0] == '-') {
+    ConsoleError("unknown option '%s'\n", argument);
+  } else {
+    ConsoleError("unexpected argument '%s'\n", argument);
+  }
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, char** argv) {
@@ -45,7 +56,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   if (argc < 2) return line;
   for (int i = 1; i < argc; i++) {
     const OptionName* found = argv[i] ? FindOption(argv[i]) : nullptr;
-    if (!found) return {CommandAction::SyntaxError, line.recordPath, line.ignoreError};
+    if (!found) {
+      ReportStray(argv[i]);
+      return {CommandAction::SyntaxError, line.recordPath, line.ignoreError};
+    }
     switch (found->option) {
       case Option::Help:
         return {CommandAction::Help, line.recordPath, line.ignoreError};
@@ -53,7 +67,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         line.ignoreError = true;
         break;
       case Option::File:
-        if (i + 1 >= argc) return {CommandAction::SyntaxError, line.recordPath, line.ignoreError};
+        if (i + 1 >= argc) {
+          ConsoleError("option '%s' needs a record file\n", argv[i]);
+          return {CommandAction::SyntaxError, line.recordPath, line.ignoreError};
+        }
         if (line.recordPath) {
           ConsoleError("Only one playback file is allowed.\n");
           return {CommandAction::SyntaxError, argv[i + 1], line.ignoreError};
@@ -62,6 +79,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         break;
     }
   }
+  if (!line.recordPath) ConsoleError("option '-ignore_error' needs -file: there is nothing to play back\n");
   line.action = line.recordPath ? CommandAction::Playback : CommandAction::SyntaxError;
   return line;
 }

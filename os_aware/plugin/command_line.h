@@ -12,9 +12,11 @@ struct CommandLine {
   bool ignoreError;
 };
 
-// Examines argv[1..argc-1]. Writes "Only one playback file is allowed.\n" to
-// standard error when a second record file is named. -ignore_error without a
-// record file is a syntax error: there would be nothing to play back.
+// Examines argv[1..argc-1]. On a syntax error it says what was wrong on
+// standard error ("unknown option '-x'", "unexpected argument 'x'", a -file
+// without its path, "Only one playback file is allowed."); the caller then
+// writes the usage. -ignore_error without a record file is a syntax error:
+// there would be nothing to play back. "--help" is taken for "-help".
 CommandLine ParseCommandLine(int argc, char** argv);
 
 // The usage text for program, as shown for help and after a syntax error.

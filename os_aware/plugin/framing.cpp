@@ -19,6 +19,78 @@ constexpr const char* kWriteCategory = "VUSK__JSON__Write";
 
 bool IsFramingBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
+// The brace walk of the framing test, over text that starts with '{':
+// braces are counted outside strings, and a backslash inside a string passes
+// the character after it. The walk goes to the end of the text, or stops
+// just after the brace that closes the first object when firstOnly. Returns
+// where it stopped, with *depth and *inString as they stand there; null at
+// a closing brace with none open.
+const char* WalkBraces(const char* text, bool firstOnly, long* depth, bool* inString) {
+  long open = 0;
+  bool quoted = false;
+  const char* p = text;
+  for (; *p; p++) {
+    if (quoted) {
+      if (*p == '"') {
+        quoted = false;
+      } else if (*p == '\\' && p[1] != '\0') {
+        p++;  // the escaped character cannot end the string
+      }
+    } else if (*p == '"') {
+      quoted = true;
+    } else if (*p == '{') {
+      open++;
+    } else if (*p == '}') {
+      if (open == 0) return nullptr;
+      if (--open == 0 && firstOnly) {
+        p++;
+        break;
+      }
+    }
+  }
+  *depth = open;
+  *inString = quoted;
+  return p;
+}
+
+// Input read past the end of the message last handed out: the start of the
+// next message, whichever reader asks for it next (the main loop or a nested
+// host exchange). It came out of a message buffer, so it is shorter than one.
+struct PendingInput {
+  char text[kMessageBufferBytes];
+  size_t length = 0;
+};
+
+PendingInput g_pending;
+
+// White space the reader passes over between messages; unlike the framing
+// test it takes carriage returns too, so a host's "\r\n" wedges nothing.
+bool IsSpaceBetweenMessages(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Drops the white space that leads the text of length bytes; returns the new
+// length.
+size_t DropLeadingBlanks(char* text, size_t length) {
+  size_t blanks = 0;
+  while (blanks < length && IsSpaceBetweenMessages(text[blanks])) blanks++;
+  if (blanks == 0) return length;
+  memmove(text, text + blanks, length - blanks + 1);  // with the zero byte
+  return length - blanks;
+}
+
+// Moves the pending input to the start of buffer; returns its length.
+size_t TakePending(char* buffer) {
+  size_t length = g_pending.length;
+  memcpy(buffer, g_pending.text, length);
+  buffer[length] = '\0';
+  g_pending.length = 0;
+  return length;
+}
+
+void KeepPending(const char* text, size_t length) {
+  memcpy(g_pending.text, text, length);
+  g_pending.length = length;
+}
+
 }  // namespace
 
 MessageBuffer::MessageBuffer() : text(static_cast<char*>(PortAlloc(kMessageBufferBytes))) { text[0] = '\0'; }
@@ -31,23 +103,15 @@ bool IsCompleteObject(const char* text) {
   if (*text != '{') return false;
   long depth = 0;
   bool inString = false;
-  for (const char* p = text; *p; p++) {
-    if (inString) {
-      if (*p == '"') {
-        inString = false;
-      } else if (*p == '\\' && p[1] != '\0') {
-        p++;  // the escaped character cannot end the string
-      }
-    } else if (*p == '"') {
-      inString = true;
-    } else if (*p == '{') {
-      depth++;
-    } else if (*p == '}') {
-      if (depth == 0) return false;
-      depth--;
-    }
-  }
-  return depth == 0 && !inString;
+  return WalkBraces(text, false, &depth, &inString) && depth == 0 && !inString;
+}
+
+size_t FirstObjectLength(const char* text) {
+  if (!text || *text != '{') return 0;
+  long depth = 0;
+  bool inString = false;
+  const char* end = WalkBraces(text, true, &depth, &inString);
+  return (end && depth == 0 && !inString) ? static_cast<size_t>(end - text) : 0;
 }
 
 bool JsonRead(char* destination, long capacity) {
@@ -85,14 +149,19 @@ bool JsonWrite(const char* text, long length) {
 bool JsonWriteText(const char* text) { return JsonWrite(text, text ? static_cast<long>(strlen(text)) : 0); }
 
 bool ReadMessage(char* buffer) {
-  buffer[0] = '\0';
-  size_t length = 0;
-  while (!IsCompleteObject(buffer)) {
+  size_t length = TakePending(buffer);
+  for (;;) {
+    length = DropLeadingBlanks(buffer, length);
+    size_t end = FirstObjectLength(buffer);
+    if (end > 0) {
+      KeepPending(buffer + end, length - end);
+      buffer[end] = '\0';
+      return true;
+    }
     if (!JsonRead(buffer + length, static_cast<long>(kMessageBufferBytes - length))) return false;
-    // A zero byte from the host ends the text; later reads overwrite from it.
-    length = strlen(buffer);
+    // A zero byte from the host ends what this read brought.
+    length += strlen(buffer + length);
   }
-  return true;
 }
 
 bool IsRequestMessage(const JsonValue* message) {

@@ -5,6 +5,11 @@
 // its text is one brace-balanced object (strings and escapes respected). A
 // message buffer holds at most kMessageBufferBytes - 1 characters and a zero
 // byte; a longer message can never complete.
+//
+// The host may write several messages at once: what arrives after the end of
+// a message is kept by the reader and begins the next message, whether the
+// main loop or a nested host exchange reads it. White space (blanks, tabs,
+// newlines, carriage returns) before a message is passed over.
 #pragma once
 
 #include <cstddef>
@@ -27,8 +32,9 @@ struct MessageBuffer {
 // Attempts of one read or write that keeps failing as interrupted (EINTR).
 constexpr int kStreamAttempts = 10;
 
-// The framing test: after blanks, tabs and newlines (not carriage returns) the
-// text starts with '{' and every brace opened outside a string is closed.
+// The framing test of a whole text (the main loop's check of each response):
+// after blanks, tabs and newlines (not carriage returns) the text starts with
+// '{' and every brace opened outside a string is closed.
 // Text after the first balanced object is allowed unless it leaves a brace
 // open or closes one too many.
 bool IsCompleteObject(const char* text);
@@ -46,9 +52,16 @@ bool JsonWrite(const char* text, long length);
 // JsonWrite of a zero-terminated text; false for no text.
 bool JsonWriteText(const char* text);
 
-// Fills buffer (kMessageBufferBytes) by JsonRead until it holds a complete
-// object. False when a read fails; the buffer then holds what had arrived and
-// errno tells why.
+// Length of the brace-balanced object that text starts with ('{' first, no
+// blank before it), or 0 while that object is incomplete or text does not
+// start with '{'.
+size_t FirstObjectLength(const char* text);
+
+// Puts the next message in buffer (kMessageBufferBytes): the input kept from
+// earlier reads first, then JsonRead until one object is complete. Leading
+// white space is dropped, and what follows the object is kept for the next
+// call. False when a read fails; the buffer then holds what had arrived
+// (nothing is kept) and errno tells why.
 bool ReadMessage(char* buffer);
 
 // True when text parses as an object with a "method" member: a request, as

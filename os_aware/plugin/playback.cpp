@@ -6,6 +6,8 @@
 // live exchange by kHostExchangeMaxDepth.
 #include "os_aware/plugin/playback.h"
 
+#include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +16,7 @@
 #include "os_aware/plugin/framing.h"
 #include "os_aware/plugin/host_exchange.h"
 #include "shared/port_alloc.h"
+#include "shared/port_fs.h"
 
 bool ignoreError = false;
 int playbackLine = 0;
@@ -22,6 +25,7 @@ int playbackError = 0;
 namespace {
 
 FILE* g_record = nullptr;
+const char* g_record_path = "";  // borrowed from the command line
 char* g_last_response = nullptr;  // owned; see PlaybackExchange
 int g_playback_depth = 0;
 
@@ -40,9 +44,10 @@ size_t MatchTag(const char* text, const char* tag) {
   return i;
 }
 
-enum class LineRead { Line, TooLong, EndOfFile };
+enum class LineRead { Line, TooLong, EndOfFile, Failed };
 
-// Reads one physical line (without its newline) into line.
+// Reads one physical line (without its newline) into line. A read error is
+// told apart from the end of the file, with errno telling why.
 LineRead ReadPhysicalLine(RecordLine* line) {
   size_t length = 0;
   bool any = false;
@@ -63,6 +68,7 @@ LineRead ReadPhysicalLine(RecordLine* line) {
     }
     line->text[length++] = static_cast<char>(c);
   }
+  if (ferror(g_record)) return LineRead::Failed;
   if (!any) return LineRead::EndOfFile;
   if (tooLong) return LineRead::TooLong;
   if (!line->text) {
@@ -85,8 +91,56 @@ const char* ExpectError(const char* side, int lineNumber) {
   return nullptr;
 }
 
-void ReportMismatch(const char* what, const char* text) {
-  ConsoleOut("Got different %s to %s on line %d:\n%s\n", what, kHostTag, playbackLine, text ? text : "<NULL>");
+// The record cannot be read (the system's reason on standard error): a
+// failure at the first read is the "cannot open" case.
+const char* ReadFailed(int error) {
+  if (playbackLine == 0) {
+    ConsoleOut("Cannot open file to read: %s\n", g_record_path);
+  } else {
+    ConsoleOut("Cannot read file %s after line %d\n", g_record_path, playbackLine);
+  }
+  ConsoleError("error: cannot read \"%s\": %s\n", g_record_path, strerror(error));
+  playbackError = kPlaybackCannotOpen;
+  return nullptr;
+}
+
+// Characters shown of each text before and from its first difference.
+constexpr size_t kMismatchContextBefore = 20;
+constexpr size_t kMismatchContextAfter = 40;
+
+// Offset (from 0) of the first character where the texts differ.
+size_t FirstDifference(const char* recorded, const char* produced) {
+  size_t offset = 0;
+  while (recorded[offset] && recorded[offset] == produced[offset]) offset++;
+  return offset;
+}
+
+// One text around offset, "..." marking what is left out.
+void ShowAround(const char* label, const char* text, size_t offset) {
+  size_t length = strlen(text);
+  size_t from = offset > kMismatchContextBefore ? offset - kMismatchContextBefore : 0;
+  size_t to = offset + kMismatchContextAfter < length ? offset + kMismatchContextAfter : length;
+  ConsoleError("  %s: %s%.*s%s\n", label, from > 0 ? "..." : "", static_cast<int>(to - from), text + from,
+               to < length ? "..." : "");
+}
+
+// The standard-output report is the fixed one; standard error adds the
+// recorded line and where the two part, so that a long line need not be
+// compared by hand.
+void ReportMismatch(const char* what, const char* recorded, const char* produced) {
+  ConsoleOut("Got different %s to %s on line %d:\n%s\n", what, kHostTag, playbackLine,
+             produced ? produced : "<NULL>");
+  ConsoleError("Recorded on line %d:\n%s\n", playbackLine, recorded);
+  if (produced) {
+    size_t offset = FirstDifference(recorded, produced);
+    ConsoleError("First difference at column %" PRIu64 " (recorded %" PRIu64 " characters, produced %" PRIu64 "):\n",
+                 static_cast<uint64_t>(offset + 1), static_cast<uint64_t>(strlen(recorded)),
+                 static_cast<uint64_t>(strlen(produced)));
+    ShowAround("recorded", recorded, offset);
+    ShowAround("produced", produced, offset);
+  } else {
+    ConsoleError("The plugin produced no message\n");
+  }
   playbackError = kPlaybackMismatch;
 }
 
@@ -97,7 +151,7 @@ bool Differ(const char* recorded, const char* produced) { return !produced || st
 bool CheckPluginLine(RecordLine* line, const char* produced) {
   const char* recorded = ReadRecordLine(line, kPluginTag, true);
   if (!recorded) return false;
-  if (Differ(recorded, produced)) ReportMismatch("request", produced);
+  if (Differ(recorded, produced)) ReportMismatch("request", recorded, produced);
   return true;
 }
 
@@ -112,6 +166,7 @@ RecordLine::~RecordLine() { PortFree(text); }
 
 const char* ReadRecordLine(RecordLine* line, const char* side, bool reportMissing) {
   LineRead read = g_record ? ReadPhysicalLine(line) : LineRead::EndOfFile;
+  if (read == LineRead::Failed) return ReadFailed(errno);
   if (read == LineRead::EndOfFile) {
     if (reportMissing) ExpectError(side, playbackLine + 1);
     return nullptr;
@@ -134,13 +189,16 @@ const char* ReadRecordLine(RecordLine* line, const char* side, bool reportMissin
 }
 
 int PlaybackRun(const char* path) {
-  g_record = path ? fopen(path, "rb") : nullptr;
-  if (!g_record) {
-    ConsoleOut("Cannot open file to read: %s\n", path ? path : "(null)");
-    return kPlaybackCannotOpen;
-  }
+  int error = 0;
+  g_record = PortFsOpen(path, "rb", &error);  // a directory is refused here
+  g_record_path = path ? path : "(null)";
   playbackLine = 0;
   playbackError = 0;
+  if (!g_record) {
+    ConsoleOut("Cannot open file to read: %s\n", g_record_path);
+    ConsoleError("error: cannot open \"%s\": %s\n", g_record_path, strerror(error));
+    return kPlaybackCannotOpen;
+  }
   RecordLine line;
   while (ignoreError || playbackError == 0) {
     const char* request = ReadRecordLine(&line, kHostTag, false);
@@ -149,7 +207,7 @@ int PlaybackRun(const char* path) {
     const char* recorded = ReadRecordLine(&line, kPluginTag, true);
     if (!recorded) break;  // reported as missing; there is nothing to compare
     if (Differ(recorded, response)) {
-      ReportMismatch("result", response);
+      ReportMismatch("result", recorded, response);
       break;
     }
   }

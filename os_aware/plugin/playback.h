@@ -5,7 +5,9 @@
 // TAG is "PLISK" for a message from the host and "PLUGIN" for one from the
 // plugin, in any letter case. The player feeds the host's messages to the
 // dispatcher and checks that every message the plugin makes is, byte for
-// byte, the recorded one. Its reports go to standard output.
+// byte, the recorded one. Its reports go to standard output; standard error
+// adds the details (the system's reason when the file cannot be read, the
+// recorded line and the first differing column of a mismatch).
 #pragma once
 
 #include <cstddef>
@@ -14,8 +16,8 @@
 extern bool ignoreError;
 // Number of the last line read (1 for the first).
 extern int playbackLine;
-// 0 while all is well; 3 after a syntax error or missing line; 4 after a
-// mismatch.
+// 0 while all is well; 2 after a read error; 3 after a syntax error or
+// missing line; 4 after a mismatch.
 extern int playbackError;
 
 constexpr int kPlaybackSyntaxError = 3;
@@ -45,7 +47,8 @@ struct RecordLine {
 // reported only when reportMissing is set.
 const char* ReadRecordLine(RecordLine* line, const char* side, bool reportMissing);
 
-// Plays back the file at path; returns 0, 2, 3 or 4.
+// Plays back the file at path; returns 0, 2 (it cannot be opened or read: a
+// directory, a read error), 3 or 4. An empty file plays back with 0 lines.
 int PlaybackRun(const char* path);
 
 // Stands in for HostExchange during playback: checks the plugin's request

@@ -2,6 +2,7 @@
 #include "os_aware/threadx/tx_layout_build.h"
 
 #include <algorithm>
+#include <set>
 #include <string>
 
 #include "os_aware/threadx/tx_builtin_layouts.h"
@@ -19,6 +20,14 @@ constexpr int64_t kMaxStackPadBytes = 64;
 constexpr int32_t kEntryAnyMinor = -1;
 constexpr int32_t kEntryAnyMinorAlias = 255;
 constexpr int32_t kMissing = -1;
+// Distinct rejections remembered between two TxLayoutForgetReports; past
+// this many every further one is reported each time it is met.
+constexpr size_t kMaxRememberedReports = 256;
+
+// The rejections reported since the database was loaded. A rejected entry
+// is met again at every register read (no layout was kept), and one
+// report per load is what a reader needs.
+std::set<std::string> g_reported;
 
 bool MinorListMatches(const attr_int32_node* node, int32_t cpuminor) {
   for (; node; node = node->next)
@@ -43,7 +52,13 @@ void AppendSlot(RegisterLayout* layout, int32_t* capacity, attr_block* reg) {
 }
 
 RegisterLayout* Reject(attr_block* entry, RegisterLayout* layout, const std::string& why) {
-  PortMessage(MsgSeverity::Warning, "\"%s\": register layout not used: %s", block_path(entry).c_str(), why.c_str());
+  std::string report = "\"";
+  report += block_path(entry);
+  report += "\": register layout not used: ";
+  report += why;
+  bool reported = g_reported.count(report) > 0;
+  if (!reported && g_reported.size() < kMaxRememberedReports) g_reported.insert(report);
+  if (!reported) PortMessage(MsgSeverity::Warning, "%s", report.c_str());
   TxLayoutFree(layout);
   return nullptr;
 }
@@ -194,6 +209,8 @@ void TxSelectLayout(attr_block* root, int16_t cpumajor, int16_t cpuminor, const 
   }
   choice->intLayout = TxBuiltinLayoutFor(cpumajor, cpuminor);
 }
+
+void TxLayoutForgetReports() { g_reported.clear(); }
 
 void TxLayoutChoiceRelease(TxLayoutChoice* choice) {
   if (choice->ownsIntLayout) TxLayoutFree(choice->intLayout);

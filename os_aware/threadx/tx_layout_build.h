@@ -51,9 +51,14 @@ bool TxEntryMatchesCpu(attr_block* entry, int32_t cpumajor, int32_t cpuminor);
 // database's root) and the entry's child blocks flagBlock, formatBlock and
 // (optional) padBlock. Null, with a warning, when a block is missing or
 // unusable, the table holds no register, or the layout does not fit the
-// frame buffer (tx_register_layout.h).
+// frame buffer (tx_register_layout.h). Each such warning is given once until
+// TxLayoutForgetReports.
 RegisterLayout* TxLayoutBuild(attr_block* root, attr_block* entry, const char* tableName, const char* flagBlock,
                               const char* formatBlock, const char* padBlock);
+
+// Forgets the warnings given so far; called when a database is loaded, so
+// that every load reports its problems once.
+void TxLayoutForgetReports();
 
 // Frees a built layout; null is ignored.
 void TxLayoutFree(RegisterLayout* layout);

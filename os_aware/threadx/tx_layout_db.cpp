@@ -36,6 +36,7 @@ void Load(BridgeContext* bc) {
   attr_database_set_int_lists(&g_database, true);
   attr_database_load_config(&g_database, kDatabaseFile, userConfigDir);
   g_loaded = true;
+  TxLayoutForgetReports();
 }
 
 void RememberCpu(int32_t cpumajor, int32_t cpuminor) { g_known = {true, cpumajor, cpuminor}; }
@@ -121,4 +122,5 @@ void TxLayoutDatabaseReset() {
   g_database = attr_database{};
   g_loaded = false;
   g_known = {};
+  TxLayoutForgetReports();
 }

@@ -361,7 +361,7 @@ bool attr_database_load(attr_database* db, const char* path) {
 }
 
 bool attr_database_load_config(attr_database* db, const char* relative_path, const char* user_config_dir) {
-  const std::string dirs[] = {PortFsSiteDefaultsDir(), PortFsInstallConfigDir(),
+  const std::string dirs[] = {PortFsSiteDefaultsDir(), PortFsInstallDataDir(), PortFsInstallConfigDir(),
                               user_config_dir ? user_config_dir : ""};
   bool ok = true;
   for (const std::string& dir : dirs) {

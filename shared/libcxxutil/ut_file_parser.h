@@ -127,9 +127,9 @@ void attr_database_set_evaluator_callbacks(attr_database* db, const ut_evaluator
 bool attr_database_load(attr_database* db, const char* path);
 
 // Loads relative_path from the site defaults configuration directory, the
-// installation configuration directory and user_config_dir (null or empty:
-// left out), in that order, into the same tree: later files override values
-// and extend lists and blocks. Missing files are passed over silently. False
+// installed data directory, the installation configuration directory and
+// user_config_dir (null or empty: left out), in that order, into the same
+// tree: later files override values and extend lists and blocks. Missing files are passed over silently. False
 // when a file that exists failed to load.
 bool attr_database_load_config(attr_database* db, const char* relative_path, const char* user_config_dir);
 

@@ -21,7 +21,11 @@ import shutil
 import subprocess
 import tempfile
 import threading
+import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from scripted_host import first_message_end  # noqa: E402
 
 PLUGIN = os.environ.get("VUSK_PLUGIN", "build/vusk_threadx")
 PROBE = os.environ.get("VUSK_PROBE", "build/vusk_process_probe")
@@ -68,31 +72,6 @@ def request_failed(partial):
 
 def response_failed(partial):
     return "VUSK plugin: Failed to get valid resonse: %s" % partial
-
-
-def first_message_end(text):
-    """Length of the first brace-balanced object at the start of text (the
-    plugin writes nothing between its messages), or 0 when it is not all in."""
-    depth = 0
-    in_string = False
-    i = 0
-    while i < len(text):
-        c = text[i]
-        if in_string:
-            if c == '"':
-                in_string = False
-            elif c == "\\":
-                i += 1
-        elif c == '"':
-            in_string = True
-        elif c == "{":
-            depth += 1
-        elif c == "}":
-            depth -= 1
-            if depth == 0:
-                return i + 1
-        i += 1
-    return 0
 
 
 class Session:

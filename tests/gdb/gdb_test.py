@@ -304,6 +304,24 @@ class Registers(unittest.TestCase):
             self.fail("thread registers work now: turn VUSK_GDB_REGISTERS_PENDING off in tests/gdb/CMakeLists.txt")
         self.assertEqual(mismatches, [])
 
+    def test_a_broken_database_entry_is_reported_once(self):
+        # Every register of a thread asks for the layout again; the warning
+        # about the entry must come once, not once per register.
+        with open(os.path.join(HERE, "config", "os_aware", "threadx_fm.odb"), encoding="utf-8") as f:
+            database = f.read()
+        broken = database.replace("size = 144", "size = 4096", 1)  # beyond the frame buffer
+        self.assertNotEqual(broken, database)
+        with tempfile.TemporaryDirectory() as config:
+            os.makedirs(os.path.join(config, "os_aware"))
+            with open(os.path.join(config, "os_aware", "threadx_fm.odb"), "w", encoding="utf-8") as f:
+                f.write(broken)
+            start = [c if not c.startswith("set threadx config-dir") else "set threadx config-dir " + config
+                     for c in start_commands()]
+            sections = run_gdb([("producer", "threadx registers producer"),
+                                ("consumer", "threadx registers consumer")], start)
+        output = sections["producer"] + sections["consumer"]
+        self.assertEqual(output.count("register layout not used"), 1, output)
+
 
 if __name__ == "__main__":
     missing = [name for name, value in (("VUSK_PLUGIN", PLUGIN), ("VUSK_GDB_FIXTURE", FIXTURE)) if not value]

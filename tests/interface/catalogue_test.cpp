@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "interface_fixture.h"
+#include "tests/config/config_test_util.h"
 #include "os_aware/interface/vusk_entry.h"
 #include "os_aware/jsonrpc/jr_client.h"
 #include "os_aware/simple_json/json_parse.h"
@@ -266,11 +267,26 @@ TEST_F(Catalogue, TargetInitMinorTypesAndCores) {
   EXPECT_EQ(context_->firstCoreIdOffset, 0);
 }
 
-TEST_F(Catalogue, HistoryLogDumpAlwaysSucceeds) {
+TEST_F(Catalogue, HistoryLogDumpFailsWithTheReasonWhenTheDumpCannotBeWritten) {
+  CapturedMessages messages;
+  EXPECT_EQ(Call("HistoryLogDump", "{\"dirPath\":\"/nonexistent/dir\",\"bufferSize\":16655}"), kFailed);
+  EXPECT_EQ(Call("HistoryLogDump", "{\"dirPath\":\"/dev/null\"}"), kFailed);  // not a directory
+  EXPECT_EQ(Call("HistoryLogDump", "{\"dirPath\":\"\"}"), kFailed);
+  EXPECT_EQ(Call("HistoryLogDump", "{\"dirPath\":\"/" + std::string(2000, 'd') + "\"}"), kFailed);
+  const std::vector<std::pair<MsgSeverity, std::string>> expected = {
+      {MsgSeverity::Error, "cannot write the event log into \"/nonexistent/dir\": No such file or directory"},
+      {MsgSeverity::Error, "cannot write the event log into \"/dev/null\": Not a directory"},
+      {MsgSeverity::Error, "cannot write the event log into \"\": No such file or directory"},
+      {MsgSeverity::Error, "cannot write the event log into \"/" + std::string(2000, 'd') + "\": File name too long"},
+  };
+  EXPECT_EQ(messages.all(), expected);
+}
+
+TEST_F(Catalogue, HistoryLogDumpSucceedsWithoutADumpOrWithOneWritten) {
   EXPECT_EQ(Call("HistoryLogDump", "{\"bufferSize\":16655}"), kDone);
   EXPECT_EQ(Call("HistoryLogDump", "{\"bufferSize\":-1}"), kDone);
   EXPECT_EQ(Call("HistoryLogDump", "null"), kDone);
-  EXPECT_EQ(Call("HistoryLogDump", "{\"dirPath\":\"/nonexistent/dir\"}"), kDone);
+  EXPECT_EQ(Call("HistoryLogDump", "{\"dirPath\":5}"), kDone);  // no text: no dump asked for
 
   char directory[] = "/tmp/vusk_iface_XXXXXX";
   ASSERT_NE(mkdtemp(directory), nullptr);

@@ -37,6 +37,19 @@ TEST(IsCompleteObject, BracesAndEscapesInsideStrings) {
   EXPECT_FALSE(IsCompleteObject("{ \"a }"));                 // unterminated string
 }
 
+TEST(FirstObjectLength, EndsAtTheBraceThatClosesTheFirstObject) {
+  EXPECT_EQ(FirstObjectLength("{}"), 2u);
+  EXPECT_EQ(FirstObjectLength("{}{\"id\":2}"), 2u);           // the next message stays
+  EXPECT_EQ(FirstObjectLength("{ \"a\" : { } } x"), 13u);
+  EXPECT_EQ(FirstObjectLength("{ \"a\" : \"}\\\"}\" }{"), 16u);  // braces and escapes in strings
+  EXPECT_EQ(FirstObjectLength("{ \"a\" : { }"), 0u);           // not all in yet
+  EXPECT_EQ(FirstObjectLength("{ \"a\" : \"}"), 0u);
+  EXPECT_EQ(FirstObjectLength(" {}"), 0u);                     // blanks are the reader's to drop
+  EXPECT_EQ(FirstObjectLength("}{}"), 0u);
+  EXPECT_EQ(FirstObjectLength(""), 0u);
+  EXPECT_EQ(FirstObjectLength(nullptr), 0u);
+}
+
 namespace {
 
 struct Args {

@@ -75,14 +75,12 @@ class Framing(unittest.TestCase):
         self.assertEqual(plugin.read_message(), unknown(3))
         self.assertEqual(plugin.finish(), (0, "", ""))
 
-    def test_carriage_return_first_never_completes(self):
+    def test_carriage_return_and_newline_before_the_object_are_passed_over(self):
         plugin = PluginPipe(PLUGIN)
-        text = "\r\n" + request("No_Such", 4)
-        plugin.send(text)
-        self.assertFalse(plugin.has_output(0.3))
-        status, out, err = plugin.finish()
-        self.assertEqual((status, out), (0, ""))
-        self.assertEqual(err, "VUSK plugin: Failed to get valid request: %s (err 0)\n" % text)
+        plugin.send("\r\n" + request("No_Such", 4))
+        self.assertEqual(plugin.read_message(), unknown(4))
+        plugin.send("\r\n")  # white space alone is no message, and not an error at the end
+        self.assertEqual(plugin.finish(), (0, "", ""))
 
     def test_request_longer_than_the_buffer(self):
         plugin = PluginPipe(PLUGIN)
@@ -91,6 +89,70 @@ class Framing(unittest.TestCase):
         status, out, err = plugin.finish()
         self.assertEqual((status, out), (0, ""))
         self.assertEqual(err, "VUSK plugin: Failed to get valid request: %s (err 0)\n" % text[:65535])
+
+
+class Pipelining(unittest.TestCase):
+    """Several messages in one write: each is served in turn, whoever reads
+    next (the main loop or a waiting host exchange)."""
+
+    def test_two_requests_in_one_write_are_both_answered(self):
+        plugin = PluginPipe(PLUGIN)
+        plugin.send(request("No_Such", 1) + request("VUSK_Client_Exit", 2))
+        self.assertEqual(plugin.proc.wait(timeout=10), 0)
+        self.assertEqual(plugin.finish(), (0, unknown(1) + EXIT_RESPONSE % 2, ""))
+
+    def test_white_space_between_messages_is_passed_over(self):
+        plugin = PluginPipe(PLUGIN)
+        plugin.send("\r\n" + request("No_Such", 1) + "\r\n" + request("No_Such", 2) + " \t\n\r")
+        plugin.send("\r\n " + request("No_Such", 3) + "\n")
+        self.assertEqual(plugin.finish(), (0, unknown(1) + unknown(2) + unknown(3), ""))
+
+    def test_a_message_cut_after_a_whole_one_is_completed_by_the_next_write(self):
+        plugin = PluginPipe(PLUGIN)
+        second = request("No_Such", 2)
+        plugin.send(request("No_Such", 1) + second[:10])
+        self.assertEqual(plugin.read_message(), unknown(1))
+        self.assertFalse(plugin.has_output(0.3))
+        plugin.send(second[10:])
+        self.assertEqual(plugin.read_message(), unknown(2))
+        self.assertEqual(plugin.finish(), (0, "", ""))
+
+    def test_the_cut_message_is_reported_at_the_end_of_input(self):
+        plugin = PluginPipe(PLUGIN)
+        plugin.send(request("No_Such", 1) + ' {"jsonrpc"')
+        self.assertEqual(plugin.finish(), (0, unknown(1),
+                                           'VUSK plugin: Failed to get valid request: {"jsonrpc" (err 0)\n'))
+
+    def test_text_after_an_object_begins_the_next_message(self):
+        # It is no object, so it never completes: the end of input shows it.
+        plugin = PluginPipe(PLUGIN)
+        plugin.send(request("No_Such", 1) + " x}")
+        self.assertEqual(plugin.finish(), (0, unknown(1), "VUSK plugin: Failed to get valid request: x} (err 0)\n"))
+
+    def test_response_and_next_request_in_one_write(self):
+        plugin = PluginPipe(PROBE)
+        plugin.send(ask_host(1, "x"))
+        self.assertEqual(plugin.read_message(), service_probe(0, "x"))
+        plugin.send('{"result":7,"id":0}\r\n' + request("No_Such", 2))
+        self.assertEqual(plugin.finish(), (0, answered(1, "7") + unknown(2), ""))
+
+    def test_nested_request_and_response_in_one_write(self):
+        plugin = PluginPipe(PROBE)
+        plugin.send(ask_host(1, "x"))
+        self.assertEqual(plugin.read_message(), service_probe(0, "x"))
+        plugin.send(request("No_Such", 50) + '{"result":7,"id":0}' + request("VUSK_Client_Exit", 3))
+        self.assertEqual(plugin.proc.wait(timeout=10), 0)
+        self.assertEqual(plugin.finish(), (0, unknown(50) + answered(1, "7") + EXIT_RESPONSE % 3, ""))
+
+    def test_requests_written_ahead_are_served_while_the_first_waits(self):
+        # The host did not wait for the first answer: the second request
+        # arrives while the first waits for the host, and is served there.
+        plugin = PluginPipe(PROBE)
+        plugin.send(ask_host(1, "x") + request("No_Such", 2))
+        self.assertEqual(plugin.read_message(), service_probe(0, "x"))
+        self.assertEqual(plugin.read_message(), unknown(2))
+        plugin.send('{"result":7,"id":0}')
+        self.assertEqual(plugin.finish(), (0, answered(1, "7"), ""))
 
 
 class EndOfWork(unittest.TestCase):
@@ -168,6 +230,16 @@ class EventLog(unittest.TestCase):
         self.assertTrue(entries[-1].startswith('VUSK__JSON__Read "{ \\"jsonrpc\\" : \\"2.0\\", '
                                                '\\"method\\" : \\"VUSK_Client_HistoryLogDump'), entries[-1])
 
+    def test_dump_that_cannot_be_written_answers_failure_and_says_why(self):
+        with tempfile.TemporaryDirectory() as directory:
+            missing = os.path.join(directory, "missing")
+            plugin = PluginPipe(PLUGIN)
+            plugin.send(request("VUSK_Client_HistoryLogDump", 1, '{ "dirPath" : "%s" }' % missing))
+            self.assertEqual(plugin.read_message(), '{ "jsonrpc" : "2.0", "result" : { "return" : 1 }, "id" : 1 }')
+            self.assertEqual(plugin.finish(), (0, "", 'error: cannot write the event log into "%s": '
+                                                      "No such file or directory\n" % missing))
+            self.assertEqual(os.listdir(directory), [])
+
     def test_crash_leaves_a_dump_in_the_temporary_directory(self):
         with tempfile.TemporaryDirectory() as directory:
             plugin = PluginPipe(PLUGIN, env=dict(os.environ, TMPDIR=directory))
@@ -189,15 +261,25 @@ class CommandLine(unittest.TestCase):
         return plugin.finish()
 
     def test_help_in_any_case(self):
-        for option in ("-h", "-HELP", "-Help"):
+        for option in ("-h", "-HELP", "-Help", "--help", "--HELP"):
             self.assertEqual(self.run_plugin(option), (0, USAGE % PLUGIN, ""))
 
     def test_help_after_a_file_comes_before_playback(self):
         self.assertEqual(self.run_plugin("-file", "/nonexistent.rec", "-h"), (0, USAGE % PLUGIN, ""))
 
-    def test_syntax_errors(self):
-        for args in (("-x",), ("-x", "-h"), ("-file",), ("-ignore_error",), ("x",)):
-            self.assertEqual(self.run_plugin(*args), (1, "", USAGE % PLUGIN), args)
+    def test_syntax_errors_say_what_was_wrong_before_the_usage(self):
+        cases = [
+            (("-frob",), "unknown option '-frob'\n"),
+            (("-x", "-h"), "unknown option '-x'\n"),       # examination stops at the first error
+            (("--file", "rec"), "unknown option '--file'\n"),
+            (("-file", "rec", "x"), "unexpected argument 'x'\n"),
+            (("x",), "unexpected argument 'x'\n"),
+            (("",), "unexpected argument ''\n"),
+            (("-FILE",), "option '-FILE' needs a record file\n"),
+            (("-ignore_error",), "option '-ignore_error' needs -file: there is nothing to play back\n"),
+        ]
+        for args, reason in cases:
+            self.assertEqual(self.run_plugin(*args), (1, "", reason + USAGE % PLUGIN), args)
 
     def test_two_record_files(self):
         self.assertEqual(self.run_plugin("-file", "a", "-FILE", "b"),

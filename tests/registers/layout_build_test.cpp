@@ -35,6 +35,7 @@ const char kRegs[] =
 class LayoutBuild : public testing::Test {
  protected:
   void SetUp() override {
+    TxLayoutForgetReports();  // every test loads a database of its own
     attr_database_init(&db, "threadx registers", nullptr, false);
     attr_database_set_int_lists(&db, true);
   }
@@ -253,6 +254,19 @@ TEST_P(RejectedEntry, AnswersNoLayoutAndSaysWhy) {
   bool told = false;
   for (const std::string& text : messages.texts()) told |= text.find("register layout not used") != std::string::npos;
   EXPECT_TRUE(told);
+}
+
+TEST_F(LayoutBuild, ARejectedEntryIsReportedOnceUntilTheNextLoad) {
+  std::string entry = Entry("cpu", "");
+  entry.replace(entry.find("interrupt_flag {"), 16, "other_flag {");
+  Load(entry);
+  for (int read = 0; read < 18; read++) EXPECT_EQ(Select(3), nullptr);  // one selection per register
+  ASSERT_EQ(messages.texts().size(), 1u);
+  EXPECT_NE(messages.texts()[0].find("threadx_vusk_cpu.cpu\": register layout not used: no interrupt_flag block"),
+            std::string::npos);
+  TxLayoutForgetReports();
+  Select(3);
+  EXPECT_EQ(messages.texts().size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, RejectedEntry,

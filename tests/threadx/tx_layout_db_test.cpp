@@ -8,7 +8,9 @@
 #include <string>
 
 #include "os_aware/threadx/tx_layout_db.h"
+#include "os_aware/threadx/tx_target.h"
 #include "shared/libcxxutil/ut_file_parser.h"
+#include "tests/config/config_test_util.h"
 #include "tests/threadx/tx_fake_host.h"
 
 namespace fs = std::filesystem;
@@ -67,6 +69,20 @@ TEST_F(LayoutDatabase, ProbeRemembersThatTheCpuIsKnown) {
   EXPECT_FALSE(TxLayoutDatabaseKnowsCpu());
   EXPECT_TRUE(TxLayoutDatabaseProbe(&fake.bc, 16, 21));
   EXPECT_TRUE(TxLayoutDatabaseKnowsCpu());
+}
+
+TEST_F(LayoutDatabase, ABrokenEntryIsReportedOncePerLoad) {
+  CapturedMessages messages;
+  ThreadxTargetState target{};
+  target.cpumajor = 14;  // arm9: its entry has no frames
+  target.cpuminor = 3;
+  target.buildOptionsSettled = true;
+  for (int read = 0; read < 18; read++) TxLayoutSelectForTarget(&fake.bc, &target);  // one per register read
+  EXPECT_EQ(target.intLayout, nullptr);
+  EXPECT_EQ(messages.texts().size(), 1u);
+  TxLayoutDatabaseReset();
+  TxLayoutSelectForTarget(&fake.bc, &target);
+  EXPECT_EQ(messages.texts().size(), 2u) << "a new load reports its problems again";
 }
 
 TEST_F(LayoutDatabase, NoDirectoryFromTheHostLeavesAnEmptyDatabase) {

@@ -161,7 +161,8 @@ class PlaybackReports(unittest.TestCase):
     def test_cannot_open(self):
         missing = self.path + ".missing"
         done = run_exe(PLUGIN_EXE, "-file", missing)
-        self.assertEqual(done, (2, "Cannot open file to read: %s\n" % missing, ""))
+        self.assertEqual(done, (2, "Cannot open file to read: %s\n" % missing,
+                                'error: cannot open "%s": No such file or directory\n' % missing))
 
     def test_syntax_and_missing_line(self):
         self.assertEqual(self.play("PLISK %s\n" % request("No_Such", 1)), (3, "Invalid syntax at line 1\n", ""))
@@ -169,10 +170,14 @@ class PlaybackReports(unittest.TestCase):
                          (3, "Expect a message from PLUGIN at line 2\n", ""))
 
     def test_result_mismatch_even_when_ignoring_errors(self):
-        lines = "PLISK: %s\nPLUGIN: %s\n" % (request("No_Such", 1), unknown(1).replace(" }", "}"))
-        expected = (4, "Got different result to PLISK on line 2:\n%s\n" % unknown(1), "")
-        self.assertEqual(self.play(lines), expected)
-        self.assertEqual(self.play(lines, "-ignore_error"), expected)
+        recorded = unknown(1).replace(" }", "}")
+        lines = "PLISK: %s\nPLUGIN: %s\n" % (request("No_Such", 1), recorded)
+        column = len(recorded)  # the recorded closing brace stands where the plugin wrote a blank
+        detail = "Recorded on line 2:\n%s\nFirst difference at column %d " % (recorded, column)
+        for options in ((), ("-ignore_error",)):
+            status, out, err = self.play(lines, *options)
+            self.assertEqual((status, out), (4, "Got different result to PLISK on line 2:\n%s\n" % unknown(1)))
+            self.assertTrue(err.startswith(detail), err)
 
 
 class Framing(unittest.TestCase):
@@ -195,14 +200,22 @@ class Framing(unittest.TestCase):
         self.assertEqual(plugin.read_message(TIMEOUT), unknown(2))
         self.assertEqual(plugin.finish(TIMEOUT), (0, "", ""))
 
-    def test_carriage_return_first_is_not_dropped(self):
-        # Text-mode input would turn CR LF into LF and frame the request.
+    def test_carriage_return_reaches_the_parser(self):
+        # Text-mode input would turn CR LF into LF: the parser's error text,
+        # which quotes the rest of the message, shows which it got.
         plugin = wine_pipe(PLUGIN_EXE)
-        text = "\r\n" + request("No_Such", 4)
-        plugin.send(text)
-        self.assertFalse(plugin.has_output(1.0))
-        self.assertEqual(plugin.finish(TIMEOUT),
-                         (0, "", "VUSK plugin: Failed to get valid request: %s (err 0)\n" % text))
+        plugin.send("{ x\r\n }")
+        self.assertEqual(plugin.read_message(TIMEOUT),
+                         '{ "jsonrpc" : "2.0", "error" : { "code" : -32700, "message" : "Error: unexpected \'x\' '
+                         'at beginning of object contents, got \'x\\r\\n }\'"}, "id" : null }')
+        self.assertEqual(plugin.finish(TIMEOUT), (0, "", ""))
+
+    def test_messages_written_together_are_each_answered(self):
+        plugin = wine_pipe(PLUGIN_EXE)
+        plugin.send("\r\n" + request("No_Such", 4) + "\r\n" + request("VUSK_Client_Exit", 5))
+        self.assertEqual(plugin.read_message(TIMEOUT), unknown(4))
+        self.assertEqual(plugin.read_message(TIMEOUT), EXIT_RESPONSE % 5)
+        self.assertEqual(plugin.finish(TIMEOUT), (0, "", ""))
 
     def test_request_longer_than_the_buffer(self):
         plugin = wine_pipe(PLUGIN_EXE)

@@ -188,9 +188,13 @@ class Settings:
     def plugin_argv(self):
         if self.plugin.value:
             return [os.path.expanduser(self.plugin.value)]
-        built = os.path.join(_SOURCE_ROOT, "build", PLUGIN_NAME + (".exe" if sys.platform == "win32" else ""))
-        if os.access(built, os.X_OK):
-            return [built]
+        executable = PLUGIN_NAME + (".exe" if sys.platform == "win32" else "")
+        # The source tree's build, else the installation this extension is
+        # part of (<prefix>/share/vusk_threadx/gdb/vuskhost -> <prefix>/bin).
+        for candidate in (os.path.join(_SOURCE_ROOT, "build", executable),
+                          os.path.join(_HERE, "..", "..", "..", "..", "bin", executable)):
+            if os.path.isfile(candidate) and os.access(candidate, os.X_OK):
+                return [os.path.normpath(candidate)]
         found = shutil.which(PLUGIN_NAME)
         if found:
             return [found]
