@@ -43,16 +43,6 @@ def _is_char(type_):
     return t.code in (gdb.TYPE_CODE_INT, gdb.TYPE_CODE_CHAR) and t.sizeof == 1
 
 
-def _is_signed(type_):
-    t = type_.strip_typedefs()
-    if hasattr(t, "is_signed"):
-        try:
-            return t.is_signed
-        except ValueError:
-            return False
-    return t.code == gdb.TYPE_CODE_INT and int(gdb.Value(-1).cast(t)) < 0
-
-
 def _to_int(value):
     try:
         return int(value)
@@ -130,7 +120,7 @@ def to_scalar(value):
         return template.Scalar("char_pointer", _to_int(value.address), value.address.type.sizeof)
     if code in (gdb.TYPE_CODE_INT, gdb.TYPE_CODE_ENUM, gdb.TYPE_CODE_CHAR, gdb.TYPE_CODE_BOOL,
                 gdb.TYPE_CODE_FLAGS):
-        return template.Scalar("int", _to_int(value), t.sizeof, _is_signed(t))
+        return template.Scalar("int", _to_int(value), t.sizeof, gdb_values.is_signed(t))
     if code == gdb.TYPE_CODE_FLT:
         return template.Scalar("float", float(value), t.sizeof, True)
     if code == gdb.TYPE_CODE_FUNC and value.address is not None:

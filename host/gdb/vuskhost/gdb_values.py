@@ -99,9 +99,9 @@ class Snapshot:
     """What was read from the target since the last clear(): control blocks
     by (address, type), their members by (id of the block, name), the block
     a pointer value points to by the id of the value, symbol values and
-    convenience variables by name, C strings by (address, limit). Every
-    value whose id is a key is held here too, so no id is reused while it
-    is kept."""
+    convenience variables by name, C strings by (address, limit), and which
+    $ names are registers. Every value whose id is a key is held here too,
+    so no id is reused while it is kept."""
 
     def __init__(self):
         self.blocks = {}
@@ -111,10 +111,11 @@ class Snapshot:
         self.symbols = {}
         self.variables = {}
         self.strings = {}
+        self.registers = {}
 
     def clear(self):
         for kept in (self.blocks, self.block_ids, self.members, self.pointed, self.symbols, self.variables,
-                     self.strings):
+                     self.strings, self.registers):
             kept.clear()
 
 
@@ -129,7 +130,6 @@ class GdbValueModel(cexpr.ValueModel):
         self.types = {}                 # cexpr.TypeName -> gdb.Type
         self.type_names = {}            # word -> whether it names a type
         self.literals = {}
-        self.registers = {}             # $name -> whether it is a register
         self.int_type = gdb.lookup_type("int")
         self.true = gdb.Value(1).cast(self.int_type)
         self.false = gdb.Value(0).cast(self.int_type)
@@ -197,7 +197,7 @@ class GdbValueModel(cexpr.ValueModel):
                 raise cexpr.ExpressionError("%s is no value" % name)
             value = symbol.value(gdb.selected_frame()) if symbol.needs_frame else symbol.value()
             # Read now: a cast or copy of a lazy value would read it again.
-            if value.is_lazy and value.type.sizeof <= MAX_BLOCK_BYTES:
+            if value.is_lazy and _code(value) != gdb.TYPE_CODE_FUNC and value.type.sizeof <= MAX_BLOCK_BYTES:
                 try:
                     value.fetch_lazy()
                 except gdb.MemoryError:
@@ -206,14 +206,16 @@ class GdbValueModel(cexpr.ValueModel):
         return value
 
     def _is_register(self, name):
-        known = self.registers.get(name)
+        # Asked once per command: the target's registers come with the target.
+        registers = self.snapshot.registers
+        known = registers.get(name)
         if known is None:
             try:
                 gdb.selected_frame().read_register(name)
                 known = True
             except ValueError:
                 known = False
-            self.registers[name] = known
+            registers[name] = known
         return known
 
     def dollar(self, name):
@@ -320,8 +322,8 @@ class GdbValueModel(cexpr.ValueModel):
         the int, unsigned int, long ... both operands are converted to."""
         int_size = self.int_type.sizeof
         lsize, rsize = lt.sizeof, rt.sizeof
-        lunsigned = lsize >= int_size and not _is_signed(lt)
-        runsigned = rsize >= int_size and not _is_signed(rt)
+        lunsigned = lsize >= int_size and not is_signed(lt)
+        runsigned = rsize >= int_size and not is_signed(rt)
         lsize, rsize = max(lsize, int_size), max(rsize, int_size)
         if lsize != rsize:
             return (lsize, lunsigned) if lsize > rsize else (rsize, runsigned)
@@ -424,11 +426,15 @@ def _converted(number, size, unsigned):
     return number
 
 
-def _is_signed(kind):
-    try:
-        return kind.is_signed
-    except (AttributeError, ValueError):
-        return kind.code == gdb.TYPE_CODE_INT and int(gdb.Value(-1).cast(kind)) < 0
+def is_signed(type_):
+    """Whether an integer type is signed (False for any other type)."""
+    t = type_.strip_typedefs()
+    if hasattr(t, "is_signed"):
+        try:
+            return t.is_signed
+        except ValueError:
+            return False
+    return t.code == gdb.TYPE_CODE_INT and int(gdb.Value(-1).cast(t)) < 0     # GDB before 12
 
 
 class GdbEvaluator:
