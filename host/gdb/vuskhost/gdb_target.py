@@ -25,6 +25,8 @@ from .services import (STATUS_HALTED, STATUS_NO_TARGET, STATUS_RUNNING, STORAGE_
 _IDENTIFIER = re.compile(r"^[A-Za-z_$][\w$]*$")
 _INFO_SYMBOL = re.compile(r"^(\S+)(?: \+ (\d+))? in section (\S+)")
 THUMB_BIT = 1
+_INTEGER_OR_POINTER = (gdb.TYPE_CODE_INT, gdb.TYPE_CODE_ENUM, gdb.TYPE_CODE_CHAR, gdb.TYPE_CODE_BOOL,
+                       gdb.TYPE_CODE_FLAGS, gdb.TYPE_CODE_PTR)
 
 # Core registers the plugin's core texts name that a target may lack (QEMU
 # shows no MPIDR_EL1): GDB answers them with the selected GDB thread's
@@ -186,6 +188,16 @@ class GdbTemplateTarget(template.Target):
     def scalar(self, expression):
         try:
             return to_scalar(self.value(expression))
+        except (gdb.error, RuntimeError, ValueError, OverflowError) as e:
+            raise template.TemplateError("%s: %s" % (expression, e))
+
+    def condition(self, expression):
+        # An integer or pointer (nearly every condition) needs no Scalar.
+        try:
+            value = self.value(expression)
+            if value.type.strip_typedefs().code in _INTEGER_OR_POINTER:
+                return _to_int(value) != 0
+            return template.holds(to_scalar(value))
         except (gdb.error, RuntimeError, ValueError, OverflowError) as e:
             raise template.TemplateError("%s: %s" % (expression, e))
 
