@@ -83,7 +83,7 @@ def report(target, elf, result):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
-    parser.add_argument("--runs", type=int, default=10)
+    parser.add_argument("--runs", type=int, default=15)
     parser.add_argument("--target", action="append", help="only these targets (cortex-m3, linux-x86_64)")
     options = parser.parse_args()
     plugin = os.path.abspath(os.path.join(options.build, "vusk_threadx"))

@@ -7,8 +7,9 @@ Every view is timed as it costs after a stop: before each run GDB's
 register and data caches and what the extension read of the target are
 dropped and the frame is shown (what a stop does); the extension's parsed
 texts and types stay, as they do from one stop to the next. The first run of each view, with
-nothing parsed yet, is reported too. Remote memory packets ("m") of one
-run of each are counted from GDB's remote-protocol log.
+nothing parsed yet, is reported too. The view and the script run in turn,
+so that the machine's load falls on both alike. Remote memory packets
+("m") of one run of each are counted from GDB's remote-protocol log.
 
 Environment: VUSK_BENCH_RUNS (runs per view), VUSK_BENCH_LOG (a scratch
 file for the protocol log; empty on a native target, which has none).
@@ -189,8 +190,12 @@ def main():
     for name, command, direct in views():
         view = lambda command=command: gdb.execute("threadx " + command, to_string=True)  # noqa: E731
         first = timed(view)
-        times = [timed(view) for _ in range(RUNS)]
-        direct_times = [timed(direct) for _ in range(RUNS)]
+        # The view and the direct script in turn: a change of the machine's
+        # load falls on both alike.
+        times, direct_times = [], []
+        for _ in range(RUNS):
+            times.append(timed(view))
+            direct_times.append(timed(direct))
         # Output captured as a string would take the protocol log with it:
         # while logging, the view writes into the log.
         logged = lambda command=command: gdb.execute("threadx " + command)  # noqa: E731
