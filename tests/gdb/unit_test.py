@@ -525,6 +525,18 @@ class Sessions(unittest.TestCase):
                     s.ensure_started()
                 self.assertEqual(self.start_count(), 2)
 
+    def test_what_the_plugin_wrote_on_stderr_before_an_answer_is_shown_with_it(self):
+        s = self.fake("warn")
+        s.ensure_started()
+        s.show_stderr()
+        for _ in range(20):
+            del self.log[:]
+            ident = s.next_id
+            s.call("VUSK_Client_Poll", {"context": 1})
+            s.show_stderr()
+            self.assertEqual(self.log, ["vusk_threadx (stderr): warning %d\n" % ident])
+        s.stop()
+
     def test_error_envelope_is_an_error_and_keeps_the_plugin(self):
         s = self.fake("error")
         with self.assertRaises(PluginError) as caught:

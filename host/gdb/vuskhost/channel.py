@@ -32,6 +32,8 @@ MAX_MESSAGE_BYTES = 65535
 # How much of the plugin's standard error is kept between two looks.
 MAX_STDERR_LINES = 200
 READ_CHUNK_BYTES = 65536
+# Reads of standard error when its lines are taken (PolledChannel).
+MAX_STDERR_READS = 64
 _BLANKS = " \t\n"
 _DECODER = json.JSONDecoder()
 
@@ -191,22 +193,56 @@ class Channel:
 
 class PolledChannel(Channel):
     """A Channel that waits for the plugin's output with select() instead of
-    a reader thread: one thread hand-off less per message, which every host
-    feels (a view of a hundred threads is thousands of messages). POSIX
-    pipes only."""
+    reader threads: one thread hand-off less per message, which every host
+    feels (a view of a hundred threads is thousands of messages). Standard
+    error is read in the same wait, and once more whenever its lines are
+    taken: what the plugin wrote there before a message is always shown
+    with the command that read the message. POSIX pipes only."""
 
     def _start_readers(self):
-        threading.Thread(target=self._pump_stderr, daemon=True).start()
+        self.stderr_fd = self.proc.stderr.fileno()
+        self.stderr_partial = b""
 
     def _next_chunk(self, timeout):
         fd = self.proc.stdout.fileno()
-        ready, _, _ = select.select([fd], [], [], timeout)
-        if not ready:
-            return None
+        deadline = time.monotonic() + timeout
+        while True:
+            waited = [fd] + ([self.stderr_fd] if self.stderr_fd is not None else [])
+            ready, _, _ = select.select(waited, [], [], max(0.0, deadline - time.monotonic()))
+            if not ready:
+                return None
+            if self.stderr_fd in ready:
+                self._read_stderr()
+            if fd in ready:
+                try:
+                    return os.read(fd, READ_CHUNK_BYTES)
+                except OSError:
+                    return b""
+
+    def _read_stderr(self):
+        """One read of standard error, cut into lines (at its end, the rest)."""
         try:
-            return os.read(fd, READ_CHUNK_BYTES)
+            chunk = os.read(self.stderr_fd, READ_CHUNK_BYTES)
         except OSError:
-            return b""
+            chunk = b""
+        lines = (self.stderr_partial + chunk).split(b"\n")
+        self.stderr_partial = lines.pop()
+        if not chunk:
+            if self.stderr_partial:
+                lines.append(self.stderr_partial)
+            self.stderr_partial = b""
+            self.proc.stderr.close()
+            self.stderr_fd = None
+        for line in lines:
+            self.stderr_lines.append(line.decode("utf-8", errors="replace"))
+
+    def take_stderr(self):
+        # Bounded: a plugin that writes without end must not hold the host.
+        for _ in range(MAX_STDERR_READS):
+            if self.stderr_fd is None or not select.select([self.stderr_fd], [], [], 0)[0]:
+                break
+            self._read_stderr()
+        return super().take_stderr()
 
 
 # The channel of this system: select() waits on pipes on POSIX only.
