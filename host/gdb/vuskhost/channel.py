@@ -227,6 +227,9 @@ class PolledChannel(Channel):
             chunk = b""
         lines = (self.stderr_partial + chunk).split(b"\n")
         self.stderr_partial = lines.pop()
+        if len(self.stderr_partial) > READ_CHUNK_BYTES:      # no line end in sight: shown as it is
+            lines.append(self.stderr_partial)
+            self.stderr_partial = b""
         if not chunk:
             if self.stderr_partial:
                 lines.append(self.stderr_partial)
