@@ -5,7 +5,6 @@
 #include <cstring>
 #include <ostream>
 #include <string>
-#include <utility>
 
 #include "os_aware/threadx/tx_builtin_layouts.h"
 #include "os_aware/threadx/tx_frame.h"
