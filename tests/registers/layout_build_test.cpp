@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
-#include <utility>
 
 #include "os_aware/threadx/tx_builtin_layouts.h"
 #include "os_aware/threadx/tx_frame.h"
@@ -274,17 +274,27 @@ INSTANTIATE_TEST_SUITE_P(Faults, RejectedEntry,
                                          "no register_save_format", "missing offset", "no such table",
                                          "flag too large"));
 
-class RejectedFpEntry : public LayoutBuild, public testing::WithParamInterface<std::pair<const char*, const char*>> {};
+// One way to spoil an entry: the text replaced, its replacement, and what
+// that breaks (which names the test).
+struct Spoil {
+  const char* from;
+  const char* to;
+  const char* what;
+};
+
+void PrintTo(const Spoil& spoil, std::ostream* out) { *out << '"' << spoil.what << '"'; }
+
+class RejectedFpEntry : public LayoutBuild, public testing::WithParamInterface<Spoil> {};
 
 // Each variant spoils the frame word test or a stack pad of an entry that
 // tells floating-point frames by their word: the entry gives no layout at
 // all (its floating-point frames would read wrong), and says why.
 TEST_P(RejectedFpEntry, AnswersNoLayoutAndSaysWhy) {
-  auto [from, to] = GetParam();
+  const Spoil& spoil = GetParam();
   std::string blocks = kFpFrameBlocks;
-  size_t at = blocks.find(from);
-  ASSERT_NE(at, std::string::npos) << from;
-  blocks.replace(at, strlen(from), to);
+  size_t at = blocks.find(spoil.from);
+  ASSERT_NE(at, std::string::npos) << spoil.from;
+  blocks.replace(at, strlen(spoil.from), spoil.to);
   Load(Entry("cpu", blocks), std::string(kRegs) + kFpTable);
   EXPECT_EQ(Select(3), nullptr);
   EXPECT_EQ(choice.fpLayout, nullptr);
@@ -296,13 +306,13 @@ TEST_P(RejectedFpEntry, AnswersNoLayoutAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, RejectedFpEntry,
-    testing::Values(std::make_pair("regtbl_fp = \"regs_fp\"", ""),                     // nothing to choose
-                    std::make_pair("size = 4 mask = 0x10", "size = 3 mask = 0x10"),     // no such word
-                    std::make_pair("mask = 0x10 value = 0", "mask = 0x10 value = 0x30"),  // never holds
-                    std::make_pair("size = 4 mask = 0x10", "size = 1 mask = 0x110"),    // wider than the word
-                    std::make_pair("mask = 0x10 value = 0 }", "mask = 0x10 }"),         // value missing
-                    std::make_pair("offset = 96", "offset = 102"),                      // pad word past the frame
-                    std::make_pair("value = 0x200 bytes = 4 }\n        fp_frame",
-                                   "value = 0x200 bytes = 0 }\n        fp_frame")));     // no pad
+    testing::Values(Spoil{"regtbl_fp = \"regs_fp\"", "", "nothing to choose"},
+                    Spoil{"size = 4 mask = 0x10", "size = 3 mask = 0x10", "no such word"},
+                    Spoil{"mask = 0x10 value = 0", "mask = 0x10 value = 0x30", "never holds"},
+                    Spoil{"size = 4 mask = 0x10", "size = 1 mask = 0x110", "wider than the word"},
+                    Spoil{"mask = 0x10 value = 0 }", "mask = 0x10 }", "value missing"},
+                    Spoil{"offset = 96", "offset = 102", "pad word past the frame"},
+                    Spoil{"value = 0x200 bytes = 4 }\n        fp_frame", "value = 0x200 bytes = 0 }\n        fp_frame",
+                          "no pad"}));
 
 }  // namespace
