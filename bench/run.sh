@@ -20,3 +20,7 @@ python3 "$root/bench/report.py" "$results"
 # instead when QEMU or the kernels are absent).
 echo "== bench_proxy"
 python3 "$root/bench/bench_proxy.py" "$build" | tee "$results/bench_proxy.txt"
+# Every threadx view in GDB on the 109-thread kernels against a direct GDB
+# script reading the same columns (a note instead when a target cannot run).
+echo "== bench_views"
+python3 "$root/bench/bench_views.py" "$build" | tee "$results/bench_views.txt"

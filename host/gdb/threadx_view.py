@@ -51,7 +51,10 @@ def parse_arguments(argv):
 
 
 def thread_address(session, debugger, argument):
-    address = views.thread_by_name(session, argument)
+    # An address needs no walk over every thread's name.
+    address = views.address_argument(argument)
+    if address is None:
+        address = views.thread_by_name(session, argument)
     if address is not None:
         return address
     try:

@@ -31,3 +31,9 @@ extern "C" void VUSK_Client_CmdInit(int argc, char** argv, VuskHostRequestFn hos
 extern "C" const char* VUSK_Client_CmdParser(const char* request) { return JrDispatch(request); }
 
 JrClient* VuskHostClient() { return g_host_client; }
+
+const char* VuskDispatchParsed(JsonValue* request) { return JrDispatchValue(request); }
+
+void VuskUseParsedExchange(JrExchangeFn exchange) {
+  if (g_host_client) g_host_client->exchange = exchange;
+}

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "os_aware/jsonrpc/jr_client.h"
+
 extern "C" {
 
 // Carries one complete request text to the host and returns the host's
@@ -22,11 +24,19 @@ const char* VUSK_Client_CmdParser(const char* request);
 
 }  // extern "C"
 
-struct JrClient;
-
 // The process's client of the host, made by VUSK_Client_CmdInit (null before
 // it). Owned by the process; every host service call goes through it.
 JrClient* VuskHostClient();
+
+// VUSK_Client_CmdParser of a request the caller has parsed, which is taken
+// over: a transport that parses every message of the host to tell requests
+// from responses hands the tree on instead of the text.
+const char* VuskDispatchParsed(JsonValue* request);
+
+// Makes the host client take its responses parsed from exchange (see
+// JrExchangeFn) instead of the text routine given to VUSK_Client_CmdInit;
+// after that call, which it must follow.
+void VuskUseParsedExchange(JrExchangeFn exchange);
 
 // Set only by the Exit method's handler, while it builds its result; the main
 // loop ends after that response has been written.

@@ -5,9 +5,8 @@
 // and a line to the optional log hook; nothing reaches the console here.
 #include "os_aware/jsonrpc/jr_client.h"
 
-#include <cinttypes>
+#include <charconv>
 #include <cstdarg>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -19,9 +18,10 @@ namespace {
 
 constexpr std::string_view kRequestOpen = "{ \"jsonrpc\" : \"2.0\", \"method\" : ";
 constexpr std::string_view kRequestParams = ", \"params\" : ";
-constexpr const char* kRequestIdFormat = ", \"id\" : %" PRId64 " }";
+constexpr std::string_view kRequestId = ", \"id\" : ";
+constexpr std::string_view kRequestClose = " }";
 
-constexpr size_t kIdTextSize = 48;  // the id template with any 64-bit value
+constexpr size_t kIdDigits = 24;  // any 64-bit value, signed
 
 // Formats a line for the hook; does nothing without one.
 __attribute__((format(printf, 3, 4))) void Log(const JrClient* client, const char* category,
@@ -42,27 +42,43 @@ std::string BuildRequest(JrClient* client, const char* method, const JsonValue* 
   JsonWriteString(&request, method);
   request += kRequestParams;
   JsonWriteValue(&request, params);
-  char idText[kIdTextSize];
-  snprintf(idText, sizeof idText, kRequestIdFormat, static_cast<int64_t>(client->nextRequestId));
-  request += idText;
+  // Written signed, as the id's JSON integer is read back.
+  char digits[kIdDigits];
+  auto written = std::to_chars(digits, digits + sizeof digits, static_cast<int64_t>(client->nextRequestId));
+  request += kRequestId;
+  request.append(digits, written.ptr);
+  request += kRequestClose;
   client->nextRequestId++;
   return request;
 }
 
-const char* Send(const JrClient* client, const char* request) {
-  if (client->sendWithUser) return client->sendWithUser(client->userData, request);
-  return client->send(request);
+// The host's response to request, parsed (owned by the caller), or null with
+// *error telling why: empty when no response came, else the parser's text.
+JsonValue* Exchange(const JrClient* client, const char* request, std::string* error) {
+  if (client->exchange) {
+    JsonValue* tree = client->exchange(request, error);
+    if (client->logHook) {
+      std::string text;
+      if (tree) JsonWriteValue(&text, tree);
+      Log(client, "RECV", "%s", tree ? text.c_str() : "(NULL)");
+    }
+    return tree;
+  }
+  const char* response =
+      client->sendWithUser ? client->sendWithUser(client->userData, request) : client->send(request);
+  Log(client, "RECV", "%s", response ? response : "(NULL)");
+  if (!response) return nullptr;
+  return JsonParse(response, error);
 }
 
-// Checks a response text and takes its "result" into *result; false, after
-// a log line, when there is none, it does not parse or it reports an error.
-bool Unwrap(const JrClient* client, const char* method, const char* response, JsonValue** result) {
-  if (!response) {
+// Takes the "result" of a response tree into *result and frees the tree;
+// false, after a log line, when there is no tree or it reports an error.
+bool Unwrap(const JrClient* client, const char* method, JsonValue* tree, const std::string& parseError,
+            JsonValue** result) {
+  if (!tree && parseError.empty()) {
     Log(client, "ERROR", "[JrSendRequest] %s response was NULL", method);
     return false;
   }
-  std::string parseError;
-  JsonValue* tree = JsonParse(response, &parseError);
   if (!tree) {
     Log(client, "ERROR", "[JrSendRequest] %s response parsing: %s", method, parseError.c_str());
     return false;
@@ -87,7 +103,7 @@ JrClient* JrClientCreate() { return static_cast<JrClient*>(PortAllocZero(1, size
 void JrClientDestroy(JrClient* client) { PortFree(client); }
 
 bool JrSendRequest(JrClient* client, const char* method, JsonValue* params, JsonValue** result) {
-  if (!client || (!client->send && !client->sendWithUser)) {
+  if (!client || (!client->send && !client->sendWithUser && !client->exchange)) {
     Log(client, "ERROR", "[JrSendRequest] service not initialized");
     JsonFree(params);
     return false;
@@ -96,7 +112,7 @@ bool JrSendRequest(JrClient* client, const char* method, JsonValue* params, Json
   JsonFree(params);
   const char* name = method ? method : "(null)";
   Log(client, "SEND", "%s", request.c_str());
-  const char* response = Send(client, request.c_str());
-  Log(client, "RECV", "%s", response ? response : "(NULL)");
-  return Unwrap(client, name, response, result);
+  std::string parseError;
+  JsonValue* tree = Exchange(client, request.c_str(), &parseError);
+  return Unwrap(client, name, tree, parseError, result);
 }

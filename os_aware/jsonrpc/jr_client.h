@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "os_aware/simple_json/simple_json.h"
 
@@ -15,13 +16,20 @@ using JrLogHook = void (*)(const char* category, const char* text);
 // null). The returned text stays owned by the routine.
 using JrSendFn = const char* (*)(const char* request);
 using JrSendUserFn = const char* (*)(void* user, const char* request);
+// Carries one request text to the host and returns its response already
+// parsed, which the caller then owns; null when there is none, with *error
+// telling why (the parser's text, or empty when nothing usable arrived).
+// A transport that parses each message anyway hands its tree over this
+// way instead of a text to be parsed again.
+using JrExchangeFn = JsonValue* (*)(const char* request, std::string* error);
 
 struct JrClient {
   JrLogHook logHook;         // optional; the process installs none
-  JrSendFn send;             // used unless sendWithUser is present
+  JrSendFn send;             // used unless sendWithUser or exchange is present
   JrSendUserFn sendWithUser; // optional alternative
   uint64_t nextRequestId;    // 0 when made
   void* userData;            // handed to sendWithUser
+  JrExchangeFn exchange;     // optional; preferred to both text routines
 };
 
 // A client with every field empty; the caller owns it (JrClientDestroy).

@@ -7,7 +7,7 @@
 //
 // Re-entrancy: a handler may wait on the host, which may send a request that
 // is dispatched meanwhile. Nothing of an outer dispatch lives in globals while
-// its handler runs; the last-response copy is swapped only once the envelope
+// its handler runs; the last response is swapped only once the envelope
 // is complete, so an inner dispatch replaces only a response already written.
 #include "os_aware/jsonrpc/jr_dispatch.h"
 
@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "os_aware/simple_json/json_parse.h"
-#include "shared/port_alloc.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ struct Bindings {
 };
 
 Bindings* gBindings;     // null until JrBindingsCreate
-char* gLastResponse;     // owned; the text JrDispatch last returned
+std::string gLastResponse;  // the text JrDispatch last returned
 
 enum DispatchFailure {
   kParseFailed,
@@ -76,12 +75,9 @@ std::string Failure(DispatchFailure failure, JsonValue* id, const char* parseErr
   return JrMakeError(reply.code, reply.message ? reply.message : parseError, id);
 }
 
-// Runs the checks in order and answers the first that fails, or the
-// handler's result.
-std::string Respond(const char* request) {
-  std::string parseError;
-  JsonValue* tree = JsonParse(request, &parseError);
-  if (!tree) return Failure(kParseFailed, nullptr, parseError.c_str());
+// Runs the checks in order on a parsed request (taken over) and answers the
+// first that fails, or the handler's result.
+std::string Respond(JsonValue* tree) {
   if (tree->kind != JSON_OBJECT) {
     JsonFree(tree);
     return Failure(kNotAnObject, nullptr);
@@ -166,12 +162,26 @@ std::string JrMakeError(int32_t code, const char* message, JsonValue* id) {
   return envelope;
 }
 
+namespace {
+
+// Keeps the envelope as the last response. Swapped only now: a dispatch
+// nested in the handler has already replaced the previous one, and this one
+// must not be touched by it.
+const char* KeepResponse(std::string envelope) {
+  gLastResponse.swap(envelope);
+  return gLastResponse.c_str();
+}
+
+}  // namespace
+
 const char* JrDispatch(const char* request) {
-  std::string envelope = Respond(request);
-  // Swap only now: a dispatch nested in the handler has already replaced the
-  // previous copy, and this one must not be touched by it.
-  char* copy = PortStrndup(envelope.data(), envelope.size());
-  PortFree(gLastResponse);
-  gLastResponse = copy;
-  return copy;
+  std::string parseError;
+  JsonValue* tree = JsonParse(request, &parseError);
+  if (!tree) return KeepResponse(Failure(kParseFailed, nullptr, parseError.c_str()));
+  return KeepResponse(Respond(tree));
+}
+
+const char* JrDispatchValue(JsonValue* request) {
+  if (!request) return KeepResponse(Failure(kNotAnObject, nullptr));
+  return KeepResponse(Respond(request));
 }

@@ -41,3 +41,7 @@ std::string JrMakeError(int32_t code, const char* message, JsonValue* id);
 // Dispatches one request text and returns the response envelope. The text is
 // owned by the dispatcher and stays valid until the next dispatch returns.
 const char* JrDispatch(const char* request);
+
+// JrDispatch of a request already parsed, which the dispatcher takes over
+// (null answers as a text that is no object would).
+const char* JrDispatchValue(JsonValue* request);

@@ -164,9 +164,13 @@ bool ReadMessage(char* buffer) {
   }
 }
 
+bool IsRequestMessage(const JsonValue* message) {
+  return message && message->kind == JSON_OBJECT && JsonObjectFind(message, "method") >= 0;
+}
+
 bool IsHostRequest(const char* text) {
   JsonValue* value = JsonParse(text, nullptr);
-  bool isRequest = value && value->kind == JSON_OBJECT && JsonObjectFind(value, "method") >= 0;
+  bool isRequest = IsRequestMessage(value);
   JsonFree(value);
   return isRequest;
 }

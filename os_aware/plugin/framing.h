@@ -14,10 +14,13 @@
 
 #include <cstddef>
 
+#include "os_aware/simple_json/simple_json.h"
+
 constexpr size_t kMessageBufferBytes = 0x10000;
 
-// One message buffer of kMessageBufferBytes on the heap (never the stack:
-// nested exchanges each hold one), freed with its scope.
+// One message buffer of kMessageBufferBytes on the heap (too large for the
+// stack), freed with its scope: the main loop's. The host exchange keeps one
+// per nesting level (host_exchange.h).
 struct MessageBuffer {
   char* text;
   MessageBuffer();
@@ -64,3 +67,6 @@ bool ReadMessage(char* buffer);
 // True when text parses as an object with a "method" member: a request, as
 // opposed to a response.
 bool IsHostRequest(const char* text);
+
+// The same test of a message already parsed (null: no request).
+bool IsRequestMessage(const JsonValue* message);

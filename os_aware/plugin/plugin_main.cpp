@@ -2,6 +2,7 @@
 // record file and never reads standard input; without, it serves the host.
 #include "os_aware/plugin/plugin_main.h"
 
+#include "os_aware/interface/vusk_entry.h"
 #include "os_aware/plugin/command_line.h"
 #include "os_aware/plugin/console.h"
 #include "os_aware/plugin/exit_status.h"
@@ -24,6 +25,9 @@ int RunPlayback(int argc, char** argv, const CommandLine& line, PluginSetupFn se
 
 int RunLive(int argc, char** argv, PluginSetupFn setup) {
   VUSK_Client_CmdInit(argc, argv, HostExchange);
+  // The exchange parses every message of the host anyway: the client takes
+  // the response's tree rather than parse its text again.
+  VuskUseParsedExchange(HostExchangeParsed);
   if (setup) setup(HostExchange);
   int status = RunLiveLoop();
   HostExchangeRelease();

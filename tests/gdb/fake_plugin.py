@@ -13,6 +13,7 @@ that the host restarted it. Modes, applied to each request it reads:
     silent    never answers
     wrong-id  answers with another id
     error     answers with an error envelope
+    warn      writes "warning N" on standard error, then answers {"return": 0}
 """
 
 import json
@@ -65,6 +66,10 @@ def main():
             continue
         if mode == "error":
             write(wire.error(-32601, "unknown message", request.get("id")))
+            continue
+        if mode == "warn":
+            os.write(2, b"warning %d\n" % request.get("id"))
+            write(wire.result({"return": 0}, request.get("id")))
             continue
         asked = []
         for method, params in (("VUSK_Service_ExpressionEval", {"context": 1, "expression": "1+1"}),

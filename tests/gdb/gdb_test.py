@@ -130,6 +130,60 @@ class Timers(unittest.TestCase):
             self.assertEqual(timer_cells(sections["timers %d" % index], "tm_tick"), want, command)
 
 
+def row_of(text, name):
+    for line in text.splitlines():
+        if line.startswith(name + " "):
+            return line.split()
+    return None
+
+
+class Values(unittest.TestCase):
+    """The extension's own evaluation of the plugin's texts (a value model
+    over gdb.Value, control blocks read once per command) against GDB's."""
+
+    def test_every_text_of_every_view_agrees_with_gdbs_evaluator(self):
+        sections = run_gdb([("check", "source " + os.path.join(HERE, "expressions_gdb.py"))])
+        lines = sections["check"].splitlines()
+        self.assertEqual([line for line in lines if line.startswith("MISMATCH")], [])
+        # Only the texts that fail are left to GDB's parser.
+        self.assertEqual([line for line in lines if line.startswith("FALLBACK")],
+                         ["FALLBACK: $vusk_n = $vusk_n + 1, no_such_symbol_anywhere", "FALLBACK: 1 / 0",
+                          "FALLBACK: fixture.threads[0].no_such_member"])
+        self.assertGreater(int(lines[-1].split()[1]), 150, lines[-1])
+
+    def test_nothing_read_outlives_a_change_of_the_target(self):
+        producer, consumer = "fixture.threads[1]", "fixture.threads[2]"
+        sections = run_gdb([
+            ("before", "threadx threads"), ("registers before", "threadx registers producer"),
+            ("write", "set var %s.tx_thread_run_count = 4242" % producer),
+            ("rename", "set var %s.tx_thread_name = %s.tx_thread_name" % (producer, consumer)),
+            ("after", "threadx threads"),
+            ("old name", "threadx registers producer"), ("new name", "threadx registers consumer")])
+        self.assertEqual(row_of(sections["before"], "producer")[2], "42")
+        self.assertEqual(row_of(sections["after"], "consumer")[1:3], ["0x100000c8", "4242"])
+        self.assertTrue(sections["registers before"].startswith("Registers of producer (0x100000c8)"))
+        self.assertEqual(sections["old name"], "vusk_threadx: no thread named producer\n")
+        # Two threads of one name: the first in the kernel's list.
+        self.assertTrue(sections["new name"].startswith("Registers of consumer (0x100000c8)"), sections["new name"])
+
+    def test_a_name_is_checked_against_its_control_block(self):
+        # Names kept from an earlier listing that the target has since
+        # changed without GDB seeing it (no event): the thread is found anew.
+        stale = "python import __main__; __main__.vusk_threadx_extension.thread_names = %s"
+        sections = run_gdb([
+            ("stale", stale % "{'producer': 0x10000190, 'ghost': 0x10000190}"),
+            ("producer", "threadx registers producer"),
+            ("stale again", stale % "{'ghost': 0x10000190}"), ("ghost", "threadx registers ghost"),
+            ("address", "threadx registers 0x100000c8"), ("decimal", "threadx registers 268435656"),
+            ("unnamed", "threadx registers 0x10000320"), ("no thread there", "threadx registers 0x10000004")])
+        self.assertTrue(sections["producer"].startswith("Registers of producer (0x100000c8)"), sections["producer"])
+        self.assertEqual(sections["ghost"], "vusk_threadx: no thread named ghost\n")
+        for name in ("address", "decimal"):
+            self.assertTrue(sections[name].startswith("Registers of producer (0x100000c8)"), sections[name])
+        self.assertTrue(sections["unnamed"].startswith("Registers of 0x10000320 (0x10000320)"), sections["unnamed"])
+        self.assertEqual(sections["no thread there"], "vusk_threadx: no thread named 0x10000004\n")
+
+
 class Current(unittest.TestCase):
     def test_current_thread(self):
         sections = run_gdb([("current", "threadx current")])

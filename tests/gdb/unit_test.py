@@ -16,7 +16,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "host", "gdb"))
 
-from vuskhost import arch, catalogue, services, template, wire  # noqa: E402
+from vuskhost import arch, catalogue, services, template, views, wire  # noqa: E402
+from vuskhost.channel import Channel  # noqa: E402
 from vuskhost.session import PluginError, Session  # noqa: E402
 from vuskhost.template import Scalar, TemplateError  # noqa: E402
 from elf_samples import arm_elf  # noqa: E402
@@ -44,6 +45,19 @@ class Framing(unittest.TestCase):
 
     def test_end_of_first_object(self):
         self.assertEqual(wire.complete_object_end('{ "a" : { } }{ "b" : 2 }'), 13)
+
+    def test_a_channel_takes_each_message_whole_and_parsed_once(self):
+        channel = Channel.__new__(Channel)        # its framing only: no process
+        channel.recorder = None
+        channel.pending = ' \n{ "a" : "}{" }{ "b" : [1'
+        self.assertEqual(channel._take_message(), ('{ "a" : "}{" }', {"a": "}{"}))
+        self.assertIsNone(channel._take_message())          # a piece waits for the rest
+        channel.pending += ', 2] }\n{ no : json }{'
+        self.assertEqual(channel._take_message(), ('{ "b" : [1, 2] }', {"b": [1, 2]}))
+        # Complete by its braces but no JSON: whole, for the session to refuse.
+        self.assertEqual(channel._take_message(), ("{ no : json }", None))
+        self.assertEqual(channel.pending, "{")
+        self.assertIsNone(channel._take_message())
 
     def test_writer_uses_the_plugins_spacing(self):
         value = {"a": 1, "b": [True, None], "c": {}, "d": [], "e": -5}
@@ -330,6 +344,14 @@ class Walks(unittest.TestCase):
         rows = catalogue.walk(session, 3, 2)
         self.assertEqual(len(rows), catalogue.MAX_OBJECTS)
 
+    def test_thread_names_keep_the_first_of_a_name_and_numbers_are_addresses(self):
+        session = FakeListSession({(0, None, None): [["main", "0x10"], ["twin", "0x20"], ["twin", "0x30"],
+                                                     ["lost", None]]})
+        self.assertEqual(views.thread_names(session), {"main": 0x10, "twin": 0x20})
+        for text, address in (("0x1F", 0x1F), (" 0X20 ", 0x20), ("4096", 4096), ("0", 0), ("-1", None),
+                              ("0x", None), ("twin", None), ("1e3", None), ("", None)):
+            self.assertEqual(views.address_argument(text), address, text)
+
     def test_a_fault_in_the_middle_still_closes_the_walk_and_is_reported(self):
         session = FakeListSession({(7, None, None): [["m1"], ["m2"], ["m3"]]}, fail_next_at=2)
         with self.assertRaises(PluginError):
@@ -502,6 +524,18 @@ class Sessions(unittest.TestCase):
                 with self.assertRaises(PluginError):
                     s.ensure_started()
                 self.assertEqual(self.start_count(), 2)
+
+    def test_what_the_plugin_wrote_on_stderr_before_an_answer_is_shown_with_it(self):
+        s = self.fake("warn")
+        s.ensure_started()
+        s.show_stderr()
+        for _ in range(20):
+            del self.log[:]
+            ident = s.next_id
+            s.call("VUSK_Client_Poll", {"context": 1})
+            s.show_stderr()
+            self.assertEqual(self.log, ["vusk_threadx (stderr): warning %d\n" % ident])
+        s.stop()
 
     def test_error_envelope_is_an_error_and_keeps_the_plugin(self):
         s = self.fake("error")

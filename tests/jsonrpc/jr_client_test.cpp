@@ -155,6 +155,36 @@ TEST_F(Client, SendWithUserDataIsPreferred) {
   EXPECT_EQ(gSent.size(), 1u);
 }
 
+// A transport that parsed the response hands the tree over: it is taken as
+// a parsed text would be, and a failure keeps the transport's reason.
+JsonValue* ExchangeParsed(const char* request, std::string* error) {
+  gSent.emplace_back(request);
+  if (!gResponse) return nullptr;
+  return JsonParse(gResponse, error);
+}
+
+TEST_F(Client, AParsedExchangeIsPreferredAndItsTreeTaken) {
+  client->exchange = ExchangeParsed;
+  client->send = nullptr;
+  gResponse = "{ \"result\" : { \"value\" : 7 }, \"id\" : 0 }";
+  ASSERT_TRUE(Send("M"));
+  int32_t value = 0;
+  EXPECT_TRUE(JsonGetInt32(result, "value", &value));
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(gLog[1], std::make_pair(std::string("RECV"), std::string("{ \"result\" : { \"value\" : 7 }, \"id\" : 0 }")));
+  gResponse = "{ \"error\" : { \"message\" : \"no\" } }";
+  EXPECT_FALSE(Send("M"));
+  EXPECT_EQ(gLog.back().second, "[JrSendRequest] M request failed: no");
+  gResponse = "{";
+  EXPECT_FALSE(Send("M"));
+  EXPECT_EQ(gLog.back().second,
+            "[JrSendRequest] M response parsing: Error: unexpected end of input while parsing object");
+  gResponse = nullptr;
+  EXPECT_FALSE(Send("M"));
+  EXPECT_EQ(gLog.back().second, "[JrSendRequest] M response was NULL");
+  EXPECT_EQ(gSent.size(), 4u);
+}
+
 TEST_F(Client, QuietWithoutALogHook) {
   client->logHook = nullptr;
   gResponse = nullptr;

@@ -118,6 +118,23 @@ TEST_F(Dispatch, TextAfterTheRequestIsIgnored) {
                "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"return\" : 0, \"kind\" : 2 }, \"id\" : 1 }");
 }
 
+// A request parsed by the transport answers exactly as its text would; the
+// dispatcher takes the tree over (LeakSanitizer watches that).
+TEST_F(Dispatch, AParsedRequestAnswersAsItsText) {
+  const char* requests[] = {
+      "{\"jsonrpc\":\"2.0\",\"method\":\"VUSK_Client_Probe\",\"params\":{},\"id\":7}",
+      "{\"method\":\"nope\",\"params\":{},\"id\":\"x\"}",
+      "{\"method\":\"VUSK_Client_Probe\",\"id\":[1]}",
+      "[1, 2]",
+  };
+  for (const char* request : requests) {
+    std::string fromText = JrDispatch(request);
+    EXPECT_EQ(JrDispatchValue(JsonParse(request, nullptr)), fromText) << request;
+  }
+  EXPECT_EQ(JrDispatchValue(nullptr), Error("-32600", "expected object at top level", "null"));
+  EXPECT_EQ(gCalls, 2);
+}
+
 TEST_F(Dispatch, BindingOrderIsInsertionOrderAndRebindReplaces) {
   JrBind("Zeta", ReturnFive);
   JrBind("Alpha", ReturnFive);

@@ -32,7 +32,9 @@ import traceback
 import gdb
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gdb"))
 import kernel_truth as truth  # noqa: E402
+import value_model_check  # noqa: E402
 
 STATE_WORDS = {truth.READY: "Ready", truth.COMPLETED: "Completed", truth.TERMINATED: "Terminated"}
 # The label of "Suspended on" by thread state; other states show N/A.
@@ -329,6 +331,9 @@ def cpu_type(check):
 def main():
     check = Check(json.loads(os.environ["VUSK_REAL_EXPECT"]))
     record = os.environ.get("VUSK_REAL_RECORD", "")
+    # Every text the plugin sends, evaluated by the extension's value model
+    # and again by GDB's own evaluator: the two must agree.
+    expressions = value_model_check.CrossCheck(sys.modules["__main__"].vusk_threadx_extension)
     try:
         if record:
             run("threadx record " + record)
@@ -351,6 +356,10 @@ def main():
             run("threadx record off")
     except Exception:           # the result must say why the check stopped
         check.mismatches.append("the check stopped: %s" % traceback.format_exc())
+    expressions.remove()
+    check.mismatches += ["value model against GDB: %s" % line for line in expressions.mismatches]
+    check.mismatches += ["value model: left to GDB's parser: %s" % text for text in expressions.fallbacks]
+    check.checked += expressions.checked
     with open(os.environ["VUSK_REAL_RESULT"], "w", encoding="utf-8") as f:
         json.dump({"mismatches": check.mismatches, "checked": check.checked, "notes": check.notes}, f, indent=1)
 

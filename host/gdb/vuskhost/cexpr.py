@@ -20,10 +20,12 @@ request that asked.
 
 parse() builds the tree; Evaluator compiles a tree into closures over a
 ValueModel once per text and keeps them (MAX_CACHED texts), so that the
-texts the plugin sends for every object of a list are parsed once. What a
-value is, how memory is read and how C's conversions work belongs to the
-model: cvalues.CValueModel for the back end without GDB; a model over
-gdb.Value can reuse this parser and evaluator unchanged.
+texts the plugin sends for every object of a list are parsed once. A
+compiled text keeps each type it looked up: a model whose types change
+(another program) makes its Evaluator forget() its texts. What a value is,
+how memory is read and how C's conversions work belongs to the model:
+cvalues.CValueModel for the back end without GDB, gdb_values.GdbValueModel
+over gdb.Value.
 """
 
 import re
@@ -40,14 +42,20 @@ class ExpressionError(Exception):
 # ---------------------------------------------------------------- the tree
 
 class Node:
-    __slots__ = ()
+    """A tree node; never changed after parsing (its hash is kept)."""
+
+    __slots__ = ("_hash",)
     fields = ()
 
     def __eq__(self, other):
         return type(self) is type(other) and all(getattr(self, f) == getattr(other, f) for f in self.fields)
 
     def __hash__(self):
-        return hash((type(self).__name__,) + tuple(getattr(self, f) for f in self.fields))
+        try:
+            return self._hash
+        except AttributeError:
+            self._hash = hash((type(self).__name__,) + tuple(getattr(self, f) for f in self.fields))
+            return self._hash
 
     def __repr__(self):
         return "%s(%s)" % (type(self).__name__, ", ".join(repr(getattr(self, f)) for f in self.fields))
@@ -440,6 +448,10 @@ class Evaluator:
         self.model = model
         self.compiled = {}
 
+    def forget(self):
+        """Drops the compiled texts, with the types they looked up."""
+        self.compiled.clear()
+
     def evaluate(self, text):
         """The model's value of text. Raises ExpressionError."""
         run = self.compiled.get(text)
@@ -486,13 +498,24 @@ class Evaluator:
             return lambda: model.address_of(operand())
         return lambda: model.unary(op, operand())
 
+    def _type(self, type_name):
+        """A function that gives the model's type of type_name, looked up at
+        its first use (a type the program lacks fails each time)."""
+        model, found = self.model, []
+
+        def lookup():
+            if not found:
+                found.append(model.lookup_type(type_name))
+            return found[0]
+        return lookup
+
     def _Cast(self, node):
-        model, type_name, operand = self.model, node.type_name, self.compile(node.operand)
-        return lambda: model.cast(operand(), model.lookup_type(type_name))
+        model, type_of, operand = self.model, self._type(node.type_name), self.compile(node.operand)
+        return lambda: model.cast(operand(), type_of())
 
     def _SizeofType(self, node):
-        model, type_name = self.model, node.type_name
-        return lambda: model.sizeof_type(model.lookup_type(type_name))
+        model, type_of = self.model, self._type(node.type_name)
+        return lambda: model.sizeof_type(type_of())
 
     def _SizeofValue(self, node):
         model, operand = self.model, self.compile(node.operand)

@@ -8,9 +8,16 @@ No debugger API is used here, so the threads are safe inside GDB.
 
 A Channel is used once: after a fault (the plugin ended, timed out or
 answered garbage) it is closed and the session starts a fresh one.
+
+A message is framed and parsed in one step: JSON's own decoder finds where
+the first object ends (for a valid message that is where the plugin's
+brace count ends it); only a text that does not decode is framed by the
+brace count, so that a complete message that is no JSON still comes out
+whole, for the session to refuse.
 """
 
 import collections
+import json
 import os
 import queue
 import select
@@ -25,6 +32,10 @@ MAX_MESSAGE_BYTES = 65535
 # How much of the plugin's standard error is kept between two looks.
 MAX_STDERR_LINES = 200
 READ_CHUNK_BYTES = 65536
+# Reads of standard error when its lines are taken (PolledChannel).
+MAX_STDERR_READS = 64
+_BLANKS = " \t\n"
+_DECODER = json.JSONDecoder()
 
 
 class ChannelError(Exception):
@@ -106,23 +117,47 @@ class Channel:
             raise ChannelError("message of %d bytes is longer than the plugin takes" % len(text))
         if self.recorder:
             self.recorder.write("PLISK", text)
+        data = memoryview(text.encode("latin-1"))
         try:
-            self.proc.stdin.write(text.encode("latin-1"))
-            self.proc.stdin.flush()
+            fd = self.proc.stdin.fileno()
+            while data:
+                data = data[os.write(fd, data):]
         except (OSError, ValueError) as e:
             raise ChannelError("cannot write to the plugin: %s" % e)
 
     def receive(self):
         """The next complete message (wire text). Raises ChannelError when the
         plugin ends, stays silent past the timeout or overruns a message."""
+        return self.receive_message()[0]
+
+    def _take_message(self):
+        """(text, value) of the complete message pending, value None when
+        the text is no JSON; None while no message is complete."""
+        pending = self.pending
+        if not pending:
+            return None
+        start = len(pending) - len(pending.lstrip(_BLANKS))
+        if start == len(pending) or pending[start] != "{":
+            return None
+        try:
+            value, end = _DECODER.raw_decode(pending, start)
+        except ValueError:
+            value, end = None, complete_object_end(pending)
+            if end < 0:
+                return None
+        self.pending = pending[end:].lstrip(_BLANKS)
+        return pending[start:end], value
+
+    def receive_message(self):
+        """The next complete message: (wire text, its JSON value, or None
+        when the text does not parse). Raises ChannelError as receive()."""
         deadline = time.monotonic() + self.timeout
         while True:
-            end = complete_object_end(self.pending)
-            if end >= 0:
-                message, self.pending = self.pending[:end], self.pending[end:].lstrip(" \t\n")
+            found = self._take_message()
+            if found is not None:
                 if self.recorder:
-                    self.recorder.write("PLUGIN", message)
-                return message
+                    self.recorder.write("PLUGIN", found[0])
+                return found
             if len(self.pending) > MAX_MESSAGE_BYTES or self._starts_wrong():
                 raise ChannelError("the plugin wrote garbage: %r" % self.pending[:80])
             left = deadline - time.monotonic()
@@ -139,7 +174,7 @@ class Channel:
     def _starts_wrong(self):
         # A message can only begin with blanks and a brace; anything else will
         # never frame, so say so now instead of waiting for the timeout.
-        head = self.pending.lstrip(" \t\n")
+        head = self.pending.lstrip(_BLANKS)
         return bool(head) and head[0] != "{"
 
     def close(self, grace):
@@ -158,19 +193,60 @@ class Channel:
 
 class PolledChannel(Channel):
     """A Channel that waits for the plugin's output with select() instead of
-    a reader thread: one thread hand-off less per message, which the tools
-    without GDB feel (they exchange thousands of messages per stop). POSIX
-    pipes only."""
+    reader threads: one thread hand-off less per message, which every host
+    feels (a view of a hundred threads is thousands of messages). Standard
+    error is read in the same wait, and once more whenever its lines are
+    taken: what the plugin wrote there before a message is always shown
+    with the command that read the message. POSIX pipes only."""
 
     def _start_readers(self):
-        threading.Thread(target=self._pump_stderr, daemon=True).start()
+        self.stderr_fd = self.proc.stderr.fileno()
+        self.stderr_partial = b""
 
     def _next_chunk(self, timeout):
         fd = self.proc.stdout.fileno()
-        ready, _, _ = select.select([fd], [], [], timeout)
-        if not ready:
-            return None
+        deadline = time.monotonic() + timeout
+        while True:
+            waited = [fd] + ([self.stderr_fd] if self.stderr_fd is not None else [])
+            ready, _, _ = select.select(waited, [], [], max(0.0, deadline - time.monotonic()))
+            if not ready:
+                return None
+            if self.stderr_fd in ready:
+                self._read_stderr()
+            if fd in ready:
+                try:
+                    return os.read(fd, READ_CHUNK_BYTES)
+                except OSError:
+                    return b""
+
+    def _read_stderr(self):
+        """One read of standard error, cut into lines (at its end, the rest)."""
         try:
-            return os.read(fd, READ_CHUNK_BYTES)
+            chunk = os.read(self.stderr_fd, READ_CHUNK_BYTES)
         except OSError:
-            return b""
+            chunk = b""
+        lines = (self.stderr_partial + chunk).split(b"\n")
+        self.stderr_partial = lines.pop()
+        if len(self.stderr_partial) > READ_CHUNK_BYTES:      # no line end in sight: shown as it is
+            lines.append(self.stderr_partial)
+            self.stderr_partial = b""
+        if not chunk:
+            if self.stderr_partial:
+                lines.append(self.stderr_partial)
+            self.stderr_partial = b""
+            self.proc.stderr.close()
+            self.stderr_fd = None
+        for line in lines:
+            self.stderr_lines.append(line.decode("utf-8", errors="replace"))
+
+    def take_stderr(self):
+        # Bounded: a plugin that writes without end must not hold the host.
+        for _ in range(MAX_STDERR_READS):
+            if self.stderr_fd is None or not select.select([self.stderr_fd], [], [], 0)[0]:
+                break
+            self._read_stderr()
+        return super().take_stderr()
+
+
+# The channel of this system: select() waits on pipes on POSIX only.
+LOCAL_CHANNEL = PolledChannel if os.name == "posix" else Channel

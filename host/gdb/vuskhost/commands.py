@@ -18,7 +18,7 @@ import sys
 
 import gdb
 
-from . import arch, catalogue, cores, views
+from . import arch, catalogue, cores, template, views
 from .gdb_target import GdbDebugger, default_config_dir, has_fp_registers
 from .session import CONTEXT_HANDLE, NOTICE_TARGET_HALTED, PluginError, Session
 
@@ -231,16 +231,33 @@ class Settings:
 class Extension:
     def __init__(self):
         self.settings = Settings(lambda: self.session.stop())
-        self.session = Session(GdbDebugger(self.settings), self.settings.plugin_argv,
+        self.debugger = GdbDebugger(self.settings)
+        self.session = Session(self.debugger, self.settings.plugin_argv,
                                lambda: max(1, self.settings.timeout.value or DEFAULT_TIMEOUT_SECONDS),
                                self.settings.target_params, gdb.write)
         self._register_commands()
+        # Thread names to addresses as the plugin listed them at this stop
+        # (threadx registers NAME); None until asked, and again whenever the
+        # target may have changed.
+        self.thread_names = None
+        for event in (gdb.events.stop, gdb.events.cont, gdb.events.memory_changed, gdb.events.inferior_call,
+                      gdb.events.exited, gdb.events.new_objfile, gdb.events.clear_objfiles):
+            event.connect(lambda event: self.forget_target_state())
         gdb.events.exited.connect(lambda event: self.session.target_changed())
         gdb.events.new_objfile.connect(self._new_objfile)
+        gdb.events.clear_objfiles.connect(lambda event: self.debugger.forget_types())
         if hasattr(gdb.events, "gdb_exiting"):
             gdb.events.gdb_exiting.connect(lambda event: self.shutdown())
 
+    def forget_target_state(self):
+        """The target may have changed (it stopped, ran, was written): what
+        was read of it is not used again."""
+        self.thread_names = None
+        self.debugger.forget_target_state()
+
     def _new_objfile(self, event):
+        # Any object file may bring types and symbols.
+        self.debugger.forget_types()
         # Another program to debug (not a shared library of this one).
         if event.new_objfile.filename == gdb.current_progspace().filename:
             self.session.target_changed()
@@ -261,8 +278,14 @@ class Extension:
             raise gdb.GdbError(NO_TARGET)
         if thread.is_running():
             raise gdb.GdbError("vusk_threadx: the target is running; stop it first")
-        with _InnermostFrame():
-            self._run(action)
+        # What was read belongs to this command: the target may have run, or
+        # been written, since the last one.
+        self.debugger.forget_target_state()
+        try:
+            with _InnermostFrame():
+                self._run(action)
+        finally:
+            self.debugger.forget_target_state()
 
     def _run(self, action):
         try:
@@ -271,6 +294,7 @@ class Extension:
                                                             "notice": NOTICE_TARGET_HALTED})
             if self.smp():
                 cores.set_current_core_variable()
+                self.debugger.forget_target_state()     # what was read of $ variables included
             action()
         except PluginError as e:
             raise gdb.GdbError(str(e))
@@ -319,12 +343,30 @@ class Extension:
         variable, or a pointer to one)."""
         if not argument:
             raise PluginError("usage: threadx registers THREAD (a thread name, address or TX_THREAD expression)")
-        address = views.thread_by_name(self.session, argument)
+        # A number is an address, when a thread's control block is there: no
+        # name needs reading (an unnamed thread's name is its address).
+        address = _thread_expression(argument) if views.address_argument(argument) is not None else None
+        if address is None:
+            address = self._thread_named(argument)
         if address is None:
             address = _thread_expression(argument)
         if address is None:
             raise PluginError("vusk_threadx: no thread named %s" % argument)
         return address
+
+    def _thread_named(self, name):
+        """The thread of that name: the names are listed once per stop; the
+        thread found is checked to bear the name still (its control block
+        read again), since a target can change without GDB seeing it run (a
+        monitor command, non-stop mode), and the names listed again if not."""
+        for _ in range(2):
+            if self.thread_names is None:
+                self.thread_names = views.thread_names(self.session)
+            address = self.thread_names.get(name)
+            if address is None or _thread_bears_name(address, name, self.debugger.template_target()):
+                return address
+            self.thread_names = None
+        return None
 
     def show_registers(self, argument):
         registers = self.settings.register_map()
@@ -379,6 +421,18 @@ def _thread_expression(text):
         return address if int(thread) == THREAD_ID else None
     except (gdb.error, gdb.MemoryError, ValueError, OverflowError):
         return None
+
+
+def _thread_bears_name(address, name, target):
+    """Whether a thread's control block lies at address with name as its
+    name."""
+    try:
+        block = gdb.Value(address).cast(gdb.lookup_type("struct " + views.THREAD_STRUCT).pointer()).dereference()
+        pointer = int(block["tx_thread_name"])
+        return int(block["tx_thread_id"]) == THREAD_ID and pointer != 0 and \
+            target.c_string(pointer, template.MAX_STRING_CHARS) == name
+    except (gdb.error, template.TemplateError, ValueError, OverflowError):
+        return False
 
 
 class _InnermostFrame:

@@ -1,17 +1,23 @@
 """The debugger side of the services, on GDB's Python API.
 
-GDB evaluates every expression the plugin sends as it stands (convenience
-variables, comma operator, casts, member access). Values are turned into
-template Scalars here; how they are printed is decided in template.py.
-Every GDB failure becomes DebuggerError or TemplateError, never a
-traceback in the user's console.
+The expressions the plugin sends (convenience variables, comma operator,
+casts, member access) are evaluated by gdb_values over gdb.Value, with
+GDB's own evaluator (parse_and_eval) for any text outside its shapes.
+Values are turned into template Scalars here; how they are printed is
+decided in template.py. Every GDB failure becomes DebuggerError or
+TemplateError, never a traceback in the user's console.
+
+What was read from the target is kept in a gdb_values.Snapshot (control
+blocks, symbol values, C strings) that the commands clear at the start
+and end of each command (forget_target_state) and the program's types
+until its object files change (forget_types).
 """
 
 import re
 
 import gdb
 
-from . import cores, template
+from . import cores, gdb_values, template
 from .services import (STATUS_HALTED, STATUS_NO_TARGET, STATUS_RUNNING, STORAGE_FUNCTION, STORAGE_GLOBAL,
                        STORAGE_STATIC, STORAGE_UNKNOWN, Debugger, DebuggerError, config_directory,
                        default_config_dir, message_line)  # noqa: F401
@@ -19,36 +25,24 @@ from .services import (STATUS_HALTED, STATUS_NO_TARGET, STATUS_RUNNING, STORAGE_
 _IDENTIFIER = re.compile(r"^[A-Za-z_$][\w$]*$")
 _INFO_SYMBOL = re.compile(r"^(\S+)(?: \+ (\d+))? in section (\S+)")
 THUMB_BIT = 1
+_INTEGER_OR_POINTER = (gdb.TYPE_CODE_INT, gdb.TYPE_CODE_ENUM, gdb.TYPE_CODE_CHAR, gdb.TYPE_CODE_BOOL,
+                       gdb.TYPE_CODE_FLAGS, gdb.TYPE_CODE_PTR)
 
 # Core registers the plugin's core texts name that a target may lack (QEMU
 # shows no MPIDR_EL1): GDB answers them with the selected GDB thread's
 # kernel core, which the extension keeps in $vusk_current_core.
 _CORE_REGISTERS = (("$mpidr_el1.Aff0", "mpidr_el1"),)
 
-# Members a port renames outside the kernel's own sources (by a #define),
-# so that the application's debug information spells them otherwise than
-# the kernel's. GDB takes `struct TX_THREAD_STRUCT` from the scope of the
-# selected frame, so which spelling it knows depends on where the selected
-# core stopped: an expression that names one the scope lacks is tried again
-# with the other.
-_MEMBER_SPELLINGS = {"tx_thread_fp_enable": "_tx_thread_fp_enable",
-                     "_tx_thread_fp_enable": "tx_thread_fp_enable"}
+# A member a port renames (gdb_values.MEMBER_SPELLINGS): GDB takes `struct
+# TX_THREAD_STRUCT` from the scope of the selected frame, so which spelling
+# it knows depends on where the selected core stopped: an expression that
+# names one the scope lacks is tried again with the other.
 _NO_MEMBER = re.compile(r"There is no member named (\w+)\.")
 
 
 def _is_char(type_):
     t = type_.strip_typedefs()
     return t.code in (gdb.TYPE_CODE_INT, gdb.TYPE_CODE_CHAR) and t.sizeof == 1
-
-
-def _is_signed(type_):
-    t = type_.strip_typedefs()
-    if hasattr(t, "is_signed"):
-        try:
-            return t.is_signed
-        except ValueError:
-            return False
-    return t.code == gdb.TYPE_CODE_INT and int(gdb.Value(-1).cast(t)) < 0
 
 
 def _to_int(value):
@@ -87,18 +81,24 @@ def _has_register(name):
         return True     # cannot tell: leave the expression as it is
 
 
-def parse_and_eval(expression):
-    """gdb.parse_and_eval of an expression the plugin sent, with the core
-    registers the target lacks answered and a renamed member found under
-    its other spelling."""
+def answered_core_registers(expression):
+    """The expression with the core registers the target lacks answered by
+    the selected GDB thread's kernel core."""
     for text, register in _CORE_REGISTERS:
         if text in expression and not _has_register(register):
             expression = expression.replace(text, "$" + cores.CURRENT_CORE_VARIABLE)
+    return expression
+
+
+def parse_and_eval(expression):
+    """gdb.parse_and_eval of an expression the plugin sent (its core
+    registers answered), with a renamed member found under its other
+    spelling."""
     try:
         return gdb.parse_and_eval(expression)
     except gdb.error as e:
         missing = _NO_MEMBER.search(str(e))
-        other = _MEMBER_SPELLINGS.get(missing.group(1)) if missing else None
+        other = gdb_values.MEMBER_SPELLINGS.get(missing.group(1)) if missing else None
         if other is None:
             raise
         member = r"(?:(?<=->)|(?<=\.))%s\b" % re.escape(missing.group(1))
@@ -122,7 +122,7 @@ def to_scalar(value):
         return template.Scalar("char_pointer", _to_int(value.address), value.address.type.sizeof)
     if code in (gdb.TYPE_CODE_INT, gdb.TYPE_CODE_ENUM, gdb.TYPE_CODE_CHAR, gdb.TYPE_CODE_BOOL,
                 gdb.TYPE_CODE_FLAGS):
-        return template.Scalar("int", _to_int(value), t.sizeof, _is_signed(t))
+        return template.Scalar("int", _to_int(value), t.sizeof, gdb_values.is_signed(t))
     if code == gdb.TYPE_CODE_FLT:
         return template.Scalar("float", float(value), t.sizeof, True)
     if code == gdb.TYPE_CODE_FUNC and value.address is not None:
@@ -176,14 +176,38 @@ def code_address(address):
 
 
 class GdbTemplateTarget(template.Target):
+    def __init__(self, values=None):
+        """values: the gdb_values.GdbEvaluator the expressions go through
+        (default: one of its own)."""
+        self.values = values or gdb_values.GdbEvaluator(parse_and_eval)
+
+    def value(self, expression):
+        """The gdb.Value of an expression the plugin sent."""
+        return self.values.evaluate(answered_core_registers(expression))
+
     def scalar(self, expression):
         try:
-            return to_scalar(parse_and_eval(expression))
+            return to_scalar(self.value(expression))
+        except (gdb.error, RuntimeError, ValueError, OverflowError) as e:
+            raise template.TemplateError("%s: %s" % (expression, e))
+
+    def condition(self, expression):
+        # An integer or pointer (nearly every condition) needs no Scalar.
+        try:
+            value = self.value(expression)
+            if value.type.strip_typedefs().code in _INTEGER_OR_POINTER:
+                return _to_int(value) != 0
+            return template.holds(to_scalar(value))
         except (gdb.error, RuntimeError, ValueError, OverflowError) as e:
             raise template.TemplateError("%s: %s" % (expression, e))
 
     def c_string(self, address, limit):
-        return template.read_c_string(_read_until_fault, address, limit)
+        strings = self.values.snapshot.strings
+        key = (address, limit)
+        text = strings.get(key)
+        if text is None:
+            text = strings[key] = template.read_c_string(_read_until_fault, address, limit)
+        return text
 
     def symbol_at(self, address):
         found = _info_symbol(code_address(address))
@@ -206,13 +230,23 @@ class GdbDebugger(Debugger):
         register_map() (the commands module provides it)."""
         self.settings = settings
         self.target = GdbTemplateTarget()
+        self.values = self.target.values
+
+    def forget_target_state(self):
+        """Nothing read from the target so far is used again."""
+        self.values.snapshot.clear()
+
+    def forget_types(self):
+        """The program changed: its types are looked up again."""
+        self.values.snapshot.clear()
+        self.values.forget_types()
 
     def template_target(self):
         return self.target
 
     def evaluate(self, expression):
         try:
-            scalar = to_scalar(parse_and_eval(expression))
+            scalar = to_scalar(self.target.value(expression))
         except (gdb.error, RuntimeError, ValueError, OverflowError) as e:
             raise DebuggerError(str(e))
         if scalar.kind == "other":
@@ -228,6 +262,7 @@ class GdbDebugger(Debugger):
             raise DebuggerError(str(e))
 
     def write_memory(self, address, data):
+        self.forget_target_state()
         try:
             gdb.selected_inferior().write_memory(address, data)
         except (gdb.MemoryError, gdb.error, ValueError, OverflowError) as e:

@@ -14,7 +14,7 @@ the caller owns); it raises PluginError for every fault.
 """
 
 from . import services, wire
-from .channel import MAX_MESSAGE_BYTES, Channel, ChannelError, Recorder
+from .channel import LOCAL_CHANNEL, MAX_MESSAGE_BYTES, ChannelError, Recorder
 
 CONTEXT_HANDLE = 1
 NOTICE_TARGET_HALTED = 0
@@ -26,7 +26,7 @@ class PluginError(Exception):
 
 
 class Session:
-    def __init__(self, debugger, plugin_argv, timeout, target_params, log=None, channel_class=Channel):
+    def __init__(self, debugger, plugin_argv, timeout, target_params, log=None, channel_class=LOCAL_CHANNEL):
         """plugin_argv(): command line of the plugin; timeout(): seconds per
         answer; target_params(): TargetInit members for the present target
         (may raise PluginError); log(text): console output; channel_class:
@@ -146,8 +146,8 @@ class Session:
         try:
             self.channel.send(wire.request(method, params, ident))
             while True:
-                text = self.channel.receive()
-                message = self._parse(text)
+                text, message = self.channel.receive_message()
+                message = self._parse(text) if message is None else message
                 if "method" in message:
                     self.channel.send(self._serve(message))
                     continue

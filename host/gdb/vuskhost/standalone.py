@@ -13,7 +13,6 @@ import shutil
 import sys
 
 from . import arch, dwarf
-from .channel import Channel, PolledChannel
 from .session import PluginError, Session
 
 PLUGIN_NAME = "vusk_threadx"
@@ -122,5 +121,4 @@ def make_session(debugger, options, cores):
     when the plugin is set up."""
     cpu = cpu_type(debugger.types, options.cpu_type)
     return Session(debugger, lambda: plugin_argv(options.plugin), lambda: options.timeout,
-                   lambda: target_params(debugger.types, cpu, cores()), log,
-                   PolledChannel if os.name == "posix" else Channel)
+                   lambda: target_params(debugger.types, cpu, cores()), log)

@@ -68,6 +68,9 @@ class Target:
     def scalar(self, expression):          # -> Scalar, raises TemplateError
         raise NotImplementedError
 
+    def condition(self, expression):       # -> bool, raises TemplateError
+        return holds(self.scalar(expression))
+
     def c_string(self, address, limit):    # -> str, raises TemplateError
         raise NotImplementedError
 
@@ -76,6 +79,11 @@ class Target:
 
     def function_at(self, address):        # -> function "name" / "name+off" or None
         return None
+
+
+def holds(scalar):
+    """Whether an if's condition holds: a number or address other than 0."""
+    return scalar.value != 0 if scalar.kind == "float" else scalar.bits() != 0
 
 
 def read_until_fault(read, address, length, faults):
@@ -252,9 +260,7 @@ class _If:
         self.condition, self.then, self.otherwise = condition, then, otherwise
 
     def run(self, target, out):
-        value = target.scalar(self.condition)
-        taken = value.value != 0 if value.kind == "float" else value.bits() != 0
-        branch = self.then if taken else self.otherwise
+        branch = self.then if target.condition(self.condition) else self.otherwise
         if branch:
             branch.run(target, out)
 

@@ -119,12 +119,30 @@ def core_running(session, task, core_ids):
     return None
 
 
+def thread_names(session):
+    """{name as the threads table shows it: control block address}; of two
+    threads with one name, the first in the kernel's list."""
+    names = {}
+    for row in catalogue.walk(session, catalogue.THREAD_KIND, 1, want_address=True):
+        if row.address is not None:
+            names.setdefault(row.cells[0], row.address)
+    return names
+
+
 def thread_by_name(session, name):
     """The address of the thread of that name, or None."""
-    for row in catalogue.walk(session, catalogue.THREAD_KIND, 1, want_address=True):
-        if row.cells[0] == name and row.address is not None:
-            return row.address
-    return None
+    return thread_names(session).get(name)
+
+
+def address_argument(text):
+    """The address a THREAD argument spells as a number (decimal, or hex
+    with 0x), or None for any other text."""
+    text = text.strip()
+    try:
+        number = int(text, 16) if text[:2].lower() == "0x" else int(text, 10)
+    except ValueError:
+        return None
+    return number if number >= 0 else None
 
 
 def read_task_register(session, task, parts):

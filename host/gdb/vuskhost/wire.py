@@ -94,7 +94,7 @@ _BYTE_TEXT = {code: _SHORT_ESCAPES.get(chr(code), "\\u00%02x" % code if code < 0
 
 
 def write_string(text):
-    if max(text, default=" ") <= "\xff":
+    if text.isascii() or max(text) <= "\xff":
         return '"' + text.translate(_BYTE_TEXT) + '"'
     return _write_wide(text)
 
