@@ -15,6 +15,7 @@
 #include "os_aware/plugin/console.h"
 #include "os_aware/plugin/framing.h"
 #include "os_aware/plugin/host_exchange.h"
+#include "os_aware/simple_json/json_parse.h"
 #include "shared/libcxxutil/ut_text.h"
 #include "shared/port_alloc.h"
 #include "shared/port_fs.h"
@@ -205,7 +206,14 @@ int PlaybackRun(const char* path) {
   return playbackError;
 }
 
-const char* PlaybackExchange(const char* request) {
+namespace {
+
+// Checks the plugin's request against the record, then reads the host's
+// lines until its response, serving the host's requests recorded before it.
+// Each line is parsed once: on success *tree is the response's tree (owned by
+// the caller; null when it does not parse, *error then the parser's text) and
+// the result its text in line. Null when a line is missing or differs.
+const char* NextResponse(RecordLine* line, const char* request, JsonValue** tree, std::string* error) {
   if (!request || !g_record) return nullptr;
   if (g_playback_depth >= kHostExchangeMaxDepth) {
     ConsoleOut("Host requests nested deeper than %d at line %d\n", kHostExchangeMaxDepth, playbackLine);
@@ -213,17 +221,40 @@ const char* PlaybackExchange(const char* request) {
     return nullptr;
   }
   ScopedDepth depth(&g_playback_depth);
-  RecordLine line;
-  if (!CheckPluginLine(&line, request)) return nullptr;
+  if (!CheckPluginLine(line, request)) return nullptr;
   for (;;) {
-    const char* message = ReadRecordLine(&line, kHostTag, true);
+    const char* message = ReadRecordLine(line, kHostTag, true);
     if (!message) return nullptr;
-    if (!IsHostRequest(message)) {
-      PortFree(g_last_response);
-      g_last_response = PortStrdup(message);
-      return g_last_response;
+    std::string parseError;
+    JsonValue* parsed = JsonParse(message, &parseError);
+    if (!IsRequestMessage(parsed)) {
+      *tree = parsed;
+      if (!parsed) *error = parseError;
+      return message;
     }
     // A host request made while the plugin waits: answer it, check the answer.
-    if (!CheckPluginLine(&line, VUSK_Client_CmdParser(message))) return nullptr;
+    if (!CheckPluginLine(line, VuskDispatchParsed(parsed))) return nullptr;
   }
+}
+
+}  // namespace
+
+const char* PlaybackExchange(const char* request) {
+  RecordLine line;
+  JsonValue* tree = nullptr;
+  std::string error;
+  const char* message = NextResponse(&line, request, &tree, &error);
+  JsonFree(tree);
+  if (!message) return nullptr;
+  PortFree(g_last_response);
+  g_last_response = PortStrdup(message);
+  return g_last_response;
+}
+
+JsonValue* PlaybackExchangeParsed(const char* request, std::string* error) {
+  RecordLine line;
+  JsonValue* tree = nullptr;
+  std::string ignored;
+  NextResponse(&line, request, &tree, error ? error : &ignored);
+  return tree;
 }
