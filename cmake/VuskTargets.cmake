@@ -1,6 +1,6 @@
 # Compiler settings shared by every target of the project (not by third-party code).
 
-set(VUSK_WARNINGS -Wall -Wextra)
+set(VUSK_WARNINGS -Wall -Wextra -Wformat=2)
 if(VUSK_WERROR)
   list(APPEND VUSK_WARNINGS -Werror)
 endif()

@@ -23,4 +23,4 @@ void PortSetMessageSink(PortMessageSink sink, void* user);
 
 // The text a printf-style format and its arguments make (empty when
 // formatting fails). args is used up, as by vsnprintf.
-std::string PortFormatV(const char* format, va_list args);
+std::string PortFormatV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));

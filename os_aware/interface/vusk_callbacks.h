@@ -3,8 +3,8 @@
 //
 // The slot list below is the single source of the slot indices, the member
 // names and the signatures; the enum and the table are both generated from
-// it, so they cannot drift apart. Every callback returns an int status:
-// 0 success, 1 failure, 2 empty list (object list start), 3 aborted.
+// it, so they cannot drift apart. Every callback returns a status of
+// vusk_status.h (2, kStatusEmptyList, only from an object list start).
 //
 // Ownership across the boundary: texts and arrays that a callback hands out
 // through an out-record are allocated with PortAlloc (or PortStrdup) and
@@ -14,6 +14,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "os_aware/interface/vusk_status.h"
 
 struct VUSK_ServiceCntx;
 
@@ -51,7 +53,8 @@ inline void VuskInfoSet(VuskPluginInfo* info, VuskInfoFlag flag, bool on) {
 
 // ---- VuskValue -------------------------------------------------------------
 
-// Type codes of a VuskValue: odd integer codes are signed, even unsigned.
+// Type codes of a VuskValue. Signed integers: 1, 3, 5 and 10; unsigned: 2,
+// 4, 6, 7 (an address) and 11 (kValueLayout in vusk_callbacks.cpp).
 enum VuskValueType : int32_t {
   VUSK_TYPE_STRING = 0,
   VUSK_TYPE_INT8 = 1,

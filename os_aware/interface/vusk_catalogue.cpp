@@ -11,46 +11,48 @@
 
 namespace {
 
+using enum VuskListing;
+
 constexpr VuskMethod kMethods[] = {
-    {"VUSK_Client_VuskInit", VuskMethodVuskInit, kSlotVuskInit, false},
-    {"VUSK_Client_VuskCleanup", VuskMethodVuskCleanup, kSlotVuskCleanup, true},
-    {"VUSK_Client_TargetInit", VuskMethodTargetInit, kSlotTargetInit, false},
-    {"VUSK_Client_TargetCleanup", VuskMethodTargetCleanup, kSlotTargetCleanup, false},
-    {"VUSK_Client_ObjectListInit", VuskMethodObjectListInit, kSlotObjectListInit, false},
-    {"VUSK_Client_ObjectListCleanup", VuskMethodObjectListCleanup, kSlotObjectListCleanup, false},
-    {"VUSK_Client_ObjectListNext", VuskMethodObjectListNext, kSlotObjectListNext, false},
-    {"VUSK_Client_ObjectListAttribute", VuskMethodObjectListAttribute, kSlotObjectListAttribute, false},
-    {"VUSK_Client_TaskMemoryAccessSetup", VuskMethodTaskMemoryAccessSetup, kSlotTaskMemoryAccessSetup, false},
-    {"VUSK_Client_TaskMemoryAccessRestore", VuskMethodTaskMemoryAccessRestore, kSlotTaskMemoryAccessRestore, false},
-    {"VUSK_Client_TaskRegisterRead", VuskMethodTaskRegisterRead, kSlotTaskRegisterRead, false},
-    {"VUSK_Client_TaskRegisterWrite", VuskMethodTaskRegisterWrite, kSlotTaskRegisterWrite, false},
-    {"VUSK_Client_TaskAddressTranslate", VuskMethodTaskAddressTranslate, kSlotTaskAddressTranslate, false},
-    {"VUSK_Client_TaskNameGet", VuskMethodTaskNameGet, kSlotTaskNameGet, false},
-    {"VUSK_Client_TaskStatusGet", VuskMethodTaskStatusGet, kSlotTaskStatusGet, false},
-    {"VUSK_Client_TaskExecGet", VuskMethodTaskExecGet, kSlotTaskExecGet, false},
-    {"VUSK_Client_TaskCpuGet", VuskMethodTaskCpuGet, kSlotTaskCpuGet, false},
-    {"VUSK_Client_TaskAddressSpaceGet", VuskMethodTaskAddressSpaceGet, kSlotTaskAddressSpaceGet, false},
-    {"VUSK_Client_TaskSymTabGet", VuskMethodTaskSymTabGet, kSlotTaskSymTabGet, false},
-    {"VUSK_Client_TaskRelocatableGet", VuskMethodTaskRelocatableGet, kSlotTaskRelocatableGet, false},
-    {"VUSK_Client_CurrentTaskGet", VuskMethodCurrentTaskGet, kSlotCurrentTaskGet, false},
-    {"VUSK_Client_TaskInKernelCheck", VuskMethodTaskInKernelCheck, kSlotTaskInKernelCheck, false},
+    {"VUSK_Client_VuskInit", VuskMethodVuskInit, kSlotVuskInit, kWhenSlotFilled},
+    {"VUSK_Client_VuskCleanup", VuskMethodVuskCleanup, kSlotVuskCleanup, kAlways},
+    {"VUSK_Client_TargetInit", VuskMethodTargetInit, kSlotTargetInit, kWhenSlotFilled},
+    {"VUSK_Client_TargetCleanup", VuskMethodTargetCleanup, kSlotTargetCleanup, kWhenSlotFilled},
+    {"VUSK_Client_ObjectListInit", VuskMethodObjectListInit, kSlotObjectListInit, kWhenSlotFilled},
+    {"VUSK_Client_ObjectListCleanup", VuskMethodObjectListCleanup, kSlotObjectListCleanup, kWhenSlotFilled},
+    {"VUSK_Client_ObjectListNext", VuskMethodObjectListNext, kSlotObjectListNext, kWhenSlotFilled},
+    {"VUSK_Client_ObjectListAttribute", VuskMethodObjectListAttribute, kSlotObjectListAttribute, kWhenSlotFilled},
+    {"VUSK_Client_TaskMemoryAccessSetup", VuskMethodTaskMemoryAccessSetup, kSlotTaskMemoryAccessSetup, kWhenSlotFilled},
+    {"VUSK_Client_TaskMemoryAccessRestore", VuskMethodTaskMemoryAccessRestore, kSlotTaskMemoryAccessRestore, kWhenSlotFilled},
+    {"VUSK_Client_TaskRegisterRead", VuskMethodTaskRegisterRead, kSlotTaskRegisterRead, kWhenSlotFilled},
+    {"VUSK_Client_TaskRegisterWrite", VuskMethodTaskRegisterWrite, kSlotTaskRegisterWrite, kWhenSlotFilled},
+    {"VUSK_Client_TaskAddressTranslate", VuskMethodTaskAddressTranslate, kSlotTaskAddressTranslate, kWhenSlotFilled},
+    {"VUSK_Client_TaskNameGet", VuskMethodTaskNameGet, kSlotTaskNameGet, kWhenSlotFilled},
+    {"VUSK_Client_TaskStatusGet", VuskMethodTaskStatusGet, kSlotTaskStatusGet, kWhenSlotFilled},
+    {"VUSK_Client_TaskExecGet", VuskMethodTaskExecGet, kSlotTaskExecGet, kWhenSlotFilled},
+    {"VUSK_Client_TaskCpuGet", VuskMethodTaskCpuGet, kSlotTaskCpuGet, kWhenSlotFilled},
+    {"VUSK_Client_TaskAddressSpaceGet", VuskMethodTaskAddressSpaceGet, kSlotTaskAddressSpaceGet, kWhenSlotFilled},
+    {"VUSK_Client_TaskSymTabGet", VuskMethodTaskSymTabGet, kSlotTaskSymTabGet, kWhenSlotFilled},
+    {"VUSK_Client_TaskRelocatableGet", VuskMethodTaskRelocatableGet, kSlotTaskRelocatableGet, kWhenSlotFilled},
+    {"VUSK_Client_CurrentTaskGet", VuskMethodCurrentTaskGet, kSlotCurrentTaskGet, kWhenSlotFilled},
+    {"VUSK_Client_TaskInKernelCheck", VuskMethodTaskInKernelCheck, kSlotTaskInKernelCheck, kWhenSlotFilled},
     {"VUSK_Client_TaskInCurrentAddressSpaceCheck", VuskMethodTaskInCurrentAddressSpaceCheck,
-     kSlotTaskInCurrentAddressSpaceCheck, false},
-    {"VUSK_Client_AddressSpaceNameGet", VuskMethodAddressSpaceNameGet, kSlotAddressSpaceNameGet, false},
-    {"VUSK_Client_TaskIsHiddenCheck", VuskMethodTaskIsHiddenCheck, kSlotTaskIsHiddenCheck, false},
-    {"VUSK_Client_TaskLsoGet", VuskMethodTaskLsoGet, kSlotTaskLsoGet, false},
-    {"VUSK_Client_TaskTksaGet", VuskMethodTaskTksaGet, kSlotTaskTksaGet, false},
-    {"VUSK_Client_Poll", VuskMethodPoll, kSlotPoll, false},
-    {"VUSK_Client_TargetNotify", VuskMethodTargetNotify, kSlotTargetNotify, false},
-    {"VUSK_Client_VuskCmd_Execute", VuskMethodVuskCmdExecute, kSlotVuskCmdExecute, false},
-    {"VUSK_Client_GuiObjectCheck", VuskMethodGuiObjectCheck, kSlotGuiObjectCheck, false},
-    {"VUSK_Client_ObjectChangedCheck", VuskMethodObjectChangedCheck, kSlotObjectChangedCheck, false},
-    {"VUSK_Client_LifeCycleCountsGet", VuskMethodLifeCycleCountsGet, kSlotLifeCycleCountsGet, false},
-    {"VUSK_Client_PageTableGet", VuskMethodPageTableGet, kSlotPageTableGet, false},
-    {"VUSK_Client_MessageInject", VuskMethodMessageInject, kSlotMessageInject, false},
-    {"VUSK_Client_KernelMemoryRegionsGet", VuskMethodKernelMemoryRegionsGet, kSlotKernelMemoryRegionsGet, false},
-    {"VUSK_Client_HistoryLogDump", VuskMethodHistoryLogDump, kSlotHistoryLogDump, true},
-    {"VUSK_Client_Exit", VuskMethodExit, kSlotExit, true},
+     kSlotTaskInCurrentAddressSpaceCheck, kWhenSlotFilled},
+    {"VUSK_Client_AddressSpaceNameGet", VuskMethodAddressSpaceNameGet, kSlotAddressSpaceNameGet, kWhenSlotFilled},
+    {"VUSK_Client_TaskIsHiddenCheck", VuskMethodTaskIsHiddenCheck, kSlotTaskIsHiddenCheck, kWhenSlotFilled},
+    {"VUSK_Client_TaskLsoGet", VuskMethodTaskLsoGet, kSlotTaskLsoGet, kWhenSlotFilled},
+    {"VUSK_Client_TaskTksaGet", VuskMethodTaskTksaGet, kSlotTaskTksaGet, kWhenSlotFilled},
+    {"VUSK_Client_Poll", VuskMethodPoll, kSlotPoll, kWhenSlotFilled},
+    {"VUSK_Client_TargetNotify", VuskMethodTargetNotify, kSlotTargetNotify, kWhenSlotFilled},
+    {"VUSK_Client_VuskCmd_Execute", VuskMethodVuskCmdExecute, kSlotVuskCmdExecute, kWhenSlotFilled},
+    {"VUSK_Client_GuiObjectCheck", VuskMethodGuiObjectCheck, kSlotGuiObjectCheck, kWhenSlotFilled},
+    {"VUSK_Client_ObjectChangedCheck", VuskMethodObjectChangedCheck, kSlotObjectChangedCheck, kWhenSlotFilled},
+    {"VUSK_Client_LifeCycleCountsGet", VuskMethodLifeCycleCountsGet, kSlotLifeCycleCountsGet, kWhenSlotFilled},
+    {"VUSK_Client_PageTableGet", VuskMethodPageTableGet, kSlotPageTableGet, kWhenSlotFilled},
+    {"VUSK_Client_MessageInject", VuskMethodMessageInject, kSlotMessageInject, kWhenSlotFilled},
+    {"VUSK_Client_KernelMemoryRegionsGet", VuskMethodKernelMemoryRegionsGet, kSlotKernelMemoryRegionsGet, kWhenSlotFilled},
+    {"VUSK_Client_HistoryLogDump", VuskMethodHistoryLogDump, kSlotHistoryLogDump, kAlways},
+    {"VUSK_Client_Exit", VuskMethodExit, kSlotExit, kAlways},
 };
 static_assert(sizeof(kMethods) / sizeof(kMethods[0]) == kVuskMethodCount, "one row per method");
 static_assert(kVuskMethodCount == kVuskSlotCount, "one method per slot");
@@ -67,7 +69,7 @@ constexpr auto kMethodsByName = [] {
 }();
 
 bool Listed(const VuskMethod* method) {
-  return method->alwaysListed || VuskSlotFilled(&vuskCallbackTable, method->slot);
+  return method->listing == VuskListing::kAlways || VuskSlotFilled(&vuskCallbackTable, method->slot);
 }
 
 }  // namespace

@@ -11,11 +11,17 @@
 
 constexpr int kVuskMethodCount = 38;
 
+// When a method is in the "commands" list.
+enum class VuskListing : uint8_t {
+  kWhenSlotFilled,  // the awareness logic serves its slot
+  kAlways,          // served by the frame whatever the awareness logic fills
+};
+
 struct VuskMethod {
   const char* name;
   JrHandler handler;
   int32_t slot;
-  bool alwaysListed;  // served by the frame whatever the awareness logic fills
+  VuskListing listing;
 };
 
 // The i-th method in binding order (0 <= i < kVuskMethodCount).

@@ -1,7 +1,15 @@
-// vusk_context: service contexts, the live list and the call guard; see
+// vusk_context: service contexts, the live list and the call scope; see
 // vusk_context.h.
-#include "os_aware/interface/vusk_awareness.h"
+//
+// Invariants: callsInProgress counts the open call scopes of a context and
+// is never negative; a context is freed exactly once, when it is destroyed
+// and no scope holds it.
 #include "os_aware/interface/vusk_context.h"
+
+#include <cassert>
+
+#include "os_aware/interface/vusk_awareness.h"
+#include "os_aware/interface/vusk_params.h"
 
 #include "shared/port_alloc.h"
 #include "shared/port_msg.h"
@@ -32,37 +40,41 @@ void FreeContext(VUSK_ServiceCntx* context) {
   PortFree(context);
 }
 
-// A flag member: a nonzero integer. A JSON boolean is not an integer.
-bool ReadFlag(const JsonValue* params, const char* name, bool* out) {
-  int64_t value = 0;
-  if (!JsonGetInt64(params, name, &value)) return false;
-  *out = value != 0;
-  return true;
-}
-
-bool FlagOrZero(const JsonValue* params, const char* name) {
-  bool flag = false;
-  ReadFlag(params, name, &flag);
-  return flag;
-}
-
 // The per-call members every guarded method applies to its context.
 void ApplyCommonMembers(VUSK_ServiceCntx* context, const JsonValue* params) {
-  VuskCntxSet(context, kCntxInUserMode, FlagOrZero(params, "inUserMode"));
-  VuskCntxSet(context, kCntxAbortAction, FlagOrZero(params, "abortAction"));
-  VuskCntxSet2(context, kCntx2PliskInValidation, FlagOrZero(params, "pliskInValidation"));
+  VuskCntxSet(context, kCntxInUserMode, VuskParamFlagOr(params, "inUserMode", false));
+  VuskCntxSet(context, kCntxAbortAction, VuskParamFlagOr(params, "abortAction", false));
+  VuskCntxSet2(context, kCntx2PliskInValidation, VuskParamFlagOr(params, "pliskInValidation", false));
   int64_t hostCoreId = 0;
   context->hostCore = JsonGetInt64(params, "hostCoreId", &hostCoreId) ? hostCoreId - 1 : kVuskNoCore;
-  context->unifiedMcVusk = FlagOrZero(params, "unifiedMcVusk");
-  context->mcIsFrozen = FlagOrZero(params, "mcIsFrozen");
+  context->unifiedMcVusk = VuskParamFlagOr(params, "unifiedMcVusk", false);
+  context->mcIsFrozen = VuskParamFlagOr(params, "mcIsFrozen", false);
   bool traec = false;
-  if (ReadFlag(params, "traecIsActive", &traec)) VuskCntxSet2(context, kCntx2TraecIsActive, traec);
+  if (VuskParamFlag(params, "traecIsActive", &traec)) VuskCntxSet2(context, kCntx2TraecIsActive, traec);
 }
 
 VUSK_ServiceCntx* FindFromParams(const JsonValue* params) {
   uint64_t handle = 0;
   if (!JsonGetUInt64(params, "context", &handle)) return nullptr;
   return VuskContextFind(handle);
+}
+
+// Keeps the context alive across a call that may nest a VuskCleanup of it;
+// Release frees it when it was destroyed meanwhile and nothing else holds it.
+void Hold(VUSK_ServiceCntx* context) { context->callsInProgress++; }
+
+void Release(VUSK_ServiceCntx* context) {
+  assert(context->callsInProgress > 0);
+  context->callsInProgress--;
+  if (context->destroyed && context->callsInProgress == 0) FreeContext(context);
+}
+
+// The outer call still runs: its request carries the per-call flags, which
+// a nested call on the same context has overwritten.
+void ApplyOuterMembers(const VUSK_ServiceCntx* context, const JsonValue* outerRequest) {
+  VUSK_ServiceCntx* restored = FindFromParams(outerRequest);
+  if (restored) ApplyCommonMembers(restored, outerRequest);
+  if (restored != context) PortMessage(MsgSeverity::Info, "Got different VUSK_ServiceCntx at restoration.\n");
 }
 
 }  // namespace
@@ -95,22 +107,10 @@ VUSK_ServiceCntx* VuskContextFind(uint64_t handle) {
   return nullptr;
 }
 
-VUSK_ServiceCntx* VuskContextLookup(const JsonValue* params, JsonValue* response) {
+VUSK_ServiceCntx* VuskContextLookup(const JsonValue* params) {
   VUSK_ServiceCntx* context = FindFromParams(params);
-  if (!context) return nullptr;
-  ApplyCommonMembers(context, params);
-  context->previousRequest = context->currentRequest;
-  context->currentRequest = params;
-  context->previousResponse = context->currentResponse;
-  context->currentResponse = response;
+  if (context) ApplyCommonMembers(context, params);
   return context;
-}
-
-void VuskContextEndUnguardedCall(VUSK_ServiceCntx* context) {
-  context->currentRequest = context->previousRequest;
-  context->currentResponse = context->previousResponse;
-  context->previousRequest = nullptr;
-  context->previousResponse = nullptr;
 }
 
 void VuskContextDestroy(VUSK_ServiceCntx* context) {
@@ -118,13 +118,6 @@ void VuskContextDestroy(VUSK_ServiceCntx* context) {
   Unlink(context);
   context->destroyed = true;
   if (context->callsInProgress == 0) FreeContext(context);
-}
-
-void VuskContextHold(VUSK_ServiceCntx* context) { context->callsInProgress++; }
-
-void VuskContextRelease(VUSK_ServiceCntx* context) {
-  context->callsInProgress--;
-  if (context->destroyed && context->callsInProgress == 0) FreeContext(context);
 }
 
 void VuskContextSetCoreMode(VUSK_ServiceCntx* context, int64_t core, bool inUserMode) {
@@ -145,32 +138,26 @@ int VuskContextCount() {
   return count;
 }
 
-void VuskCallEnter(VuskCallGuard* guard, VUSK_ServiceCntx* context) {
-  g_call_depth++;
-  VuskContextHold(context);
-  guard->context = context;
-  guard->savedRequest = context->previousRequest;
-  guard->savedResponse = context->previousResponse;
-  context->previousRequest = nullptr;
-  context->previousResponse = nullptr;
+VuskCallScope::VuskCallScope(VUSK_ServiceCntx* context, const JsonValue* params, JsonValue* response,
+                             VuskCallKind kind)
+    : context_(context),
+      savedRequest_(context->currentRequest),
+      savedResponse_(context->currentResponse),
+      kind_(kind),
+      depth_(kind == VuskCallKind::kMethod ? &g_call_depth : nullptr) {
+  Hold(context);
+  context->currentRequest = params;
+  context->currentResponse = response;
 }
 
-void VuskCallLeave(VuskCallGuard* guard) {
-  VUSK_ServiceCntx* context = guard->context;
-  g_call_depth--;
-  if (guard->savedRequest && g_call_depth > 0) {
-    // The outer call still runs: its request carries the per-call flags.
-    VUSK_ServiceCntx* restored = FindFromParams(guard->savedRequest);
-    if (restored) ApplyCommonMembers(restored, guard->savedRequest);
-    if (restored != context) PortMessage(MsgSeverity::Info, "Got different VUSK_ServiceCntx at restoration.\n");
-  }
+VuskCallScope::~VuskCallScope() {
+  // depth_ still counts this call: a depth above 1 means outer calls run.
+  if (kind_ == VuskCallKind::kMethod && savedRequest_ && g_call_depth > 1) ApplyOuterMembers(context_, savedRequest_);
   // This call's own params and result are about to be freed: never leave
   // them behind in the context.
-  context->currentRequest = guard->savedRequest;
-  context->currentResponse = guard->savedResponse;
-  context->previousRequest = nullptr;
-  context->previousResponse = nullptr;
-  VuskContextRelease(context);
+  context_->currentRequest = savedRequest_;
+  context_->currentResponse = savedResponse_;
+  Release(context_);
 }
 
 int VuskCallDepth() { return g_call_depth; }

@@ -1,5 +1,5 @@
 // vusk_context: the service context, one per debugging connection of the
-// host, and the per-call guard that keeps it right under nested calls.
+// host, and the call scope that keeps it right under nested calls.
 //
 // A context is made by VuskInit (keyed by the host's "context" handle), found
 // again by every later method from its params, and destroyed by VuskCleanup.
@@ -7,18 +7,21 @@
 // oldest context with the handle.
 //
 // Nesting: while a callback waits for the host, the host may call further
-// methods, which run to completion on the same stack. Each guarded call saves
-// the context's call records (request, response) of the call it interrupted
-// and puts them back when it leaves, so the outer call finds its own params,
-// result and per-call flags again. The records are borrowed: between calls
-// they are null, never a request that has already been freed.
+// methods, which run to completion on the same stack. Every method that has
+// a context runs inside a VuskCallScope, which makes its params and result the
+// context's call records and, when it ends, puts back those of the call it
+// interrupted, so the outer call finds its own params, result and per-call
+// flags again. The records are borrowed: between calls they are null, never a
+// request that has already been freed.
 //
 // A context destroyed while a call on it is still in progress (a VuskCleanup
 // sent by the host in the middle of a call) leaves the list at once and is
-// freed when the last such call leaves.
+// freed when the last call scope on it ends.
 #pragma once
 
 #include <cstdint>
+
+#include "shared/scoped_depth.h"
 
 #include "os_aware/interface/vusk_callbacks.h"
 #include "os_aware/simple_json/simple_json.h"
@@ -78,12 +81,10 @@ struct VUSK_ServiceCntx {
   uint8_t showHiddenTasks;
   uint8_t showAllObjects;
   uint8_t wantPhysicalAddress;
-  // Borrowed call records: params and result of the call in progress, and
-  // (only between lookup and guard) of the call it interrupted.
+  // Borrowed call records: params and result of the call in progress (the
+  // innermost VuskCallScope's); null between calls.
   const JsonValue* currentRequest;
-  const JsonValue* previousRequest;
   JsonValue* currentResponse;
-  JsonValue* previousResponse;
   VuskCoreMode* coreModes;  // owned, coreModeCount entries
   int32_t coreModeCount;
   uint32_t pliskMajor;
@@ -92,8 +93,8 @@ struct VUSK_ServiceCntx {
   int32_t debugMode;
   // Bookkeeping of the live list and of calls in progress.
   VUSK_ServiceCntx* next;
-  int32_t callsInProgress;
-  bool destroyed;  // left the list, freed when the last call leaves
+  int32_t callsInProgress;  // VuskCallScopes open on it; never negative
+  bool destroyed;  // left the list, freed when the last call scope ends
 };
 
 inline bool VuskCntxHas(const VUSK_ServiceCntx* context, VuskCntxFlag flag) { return (context->flags & flag) != 0; }
@@ -110,26 +111,15 @@ VUSK_ServiceCntx* VuskContextCreate(uint64_t handle);
 // The oldest live context with the handle, or null.
 VUSK_ServiceCntx* VuskContextFind(uint64_t handle);
 
-// Finds the context named by params' "context", applies the common per-call
-// members to it and makes (params, response) its current call records, the
-// former ones becoming the previous records. Null when params names no live
-// context (nothing is changed then). params and response stay the caller's.
-VUSK_ServiceCntx* VuskContextLookup(const JsonValue* params, JsonValue* response);
-
-// Ends an unguarded call (VuskInit, VuskCleanup): the call records it made
-// current are dropped and those of the call before it come back.
-void VuskContextEndUnguardedCall(VUSK_ServiceCntx* context);
+// Finds the context named by params' "context" and applies the common
+// per-call members to it. Null when params names no live context (nothing is
+// changed then).
+VUSK_ServiceCntx* VuskContextLookup(const JsonValue* params);
 
 // Removes the context from the live list and frees it with all it owns
-// (targetData included), or, while calls on it are in progress, as soon as
-// the last of them leaves.
+// (targetData included), or, while call scopes on it are open, as soon as
+// the last of them ends.
 void VuskContextDestroy(VUSK_ServiceCntx* context);
-
-// Keeps the context alive across a callback that may nest a VuskCleanup of
-// it; Release frees it when it was destroyed meanwhile and nothing else
-// holds it. The call guard holds its context the same way.
-void VuskContextHold(VUSK_ServiceCntx* context);
-void VuskContextRelease(VUSK_ServiceCntx* context);
 
 // Records the user mode of a core, replacing an earlier entry for it.
 void VuskContextSetCoreMode(VUSK_ServiceCntx* context, int64_t core, bool inUserMode);
@@ -137,21 +127,37 @@ void VuskContextSetCoreMode(VUSK_ServiceCntx* context, int64_t core, bool inUser
 // Number of live contexts; for tests and diagnostics.
 int VuskContextCount();
 
-// The per-call guard of every guarded method (all but VuskInit, VuskCleanup,
-// HistoryLogDump and Exit), entered right after VuskContextLookup.
-struct VuskCallGuard {
-  VUSK_ServiceCntx* context;
-  const JsonValue* savedRequest;
-  JsonValue* savedResponse;
+// What a call does to the context beyond its call records.
+enum class VuskCallKind : uint8_t {
+  // A method on a live context (all but VuskInit, VuskCleanup,
+  // HistoryLogDump and Exit): counted in VuskCallDepth; when it ran nested,
+  // the outer call's per-call flags are applied again from its request as it
+  // ends, and "Got different VUSK_ServiceCntx at restoration.\n" goes to
+  // standard error when that request no longer names the same context.
+  kMethod,
+  // VuskInit and VuskCleanup, which make and end the context: neither.
+  kSession,
 };
 
-void VuskCallEnter(VuskCallGuard* guard, VUSK_ServiceCntx* context);
+// One call on a context, from its handler's start to its end: keeps the
+// context alive and makes (params, response) its current call records; the
+// end puts back the records of the call it interrupted. params and response
+// stay the caller's and must outlive the scope.
+class VuskCallScope {
+ public:
+  VuskCallScope(VUSK_ServiceCntx* context, const JsonValue* params, JsonValue* response, VuskCallKind kind);
+  ~VuskCallScope();
+  VuskCallScope(const VuskCallScope&) = delete;
+  VuskCallScope& operator=(const VuskCallScope&) = delete;
 
-// Puts back the interrupted call's records; when this call ran nested, the
-// outer call's per-call flags are applied again from its request, and
-// "Got different VUSK_ServiceCntx at restoration.\n" goes to standard error
-// when that request no longer names the guard's context.
-void VuskCallLeave(VuskCallGuard* guard);
+ private:
+  VUSK_ServiceCntx* context_;
+  const JsonValue* savedRequest_;  // the interrupted call's records, or null
+  JsonValue* savedResponse_;
+  VuskCallKind kind_;
+  ScopedDepth depth_;  // kMethod: one level of VuskCallDepth
+};
 
-// Depth of guarded calls in progress across all contexts.
+// Depth of method calls (VuskCallKind::kMethod) in progress across all
+// contexts.
 int VuskCallDepth();

@@ -1,21 +1,19 @@
-// vusk_method_util: the common handler pattern and the param and result
-// helpers of the method handlers; see vusk_methods.h.
+// vusk_method_util: the common handler pattern and the result helpers of
+// the method handlers; see vusk_methods.h.
 #include "os_aware/interface/vusk_methods.h"
 
 #include "shared/port_alloc.h"
 
-JsonValue* VuskRunGuarded(const JsonValue* params, VuskMethodBody body) {
+JsonValue* VuskRunOnContext(const JsonValue* params, VuskMethodBody body, VuskCallKind kind) {
   JsonValue* result = JsonNewObject();
-  VUSK_ServiceCntx* context = VuskContextLookup(params, result);
+  VUSK_ServiceCntx* context = VuskContextLookup(params);
   if (!context) {
     JsonAddInt32(result, "return", kStatusFailed);
     return result;
   }
-  VuskCallGuard guard;
-  VuskCallEnter(&guard, context);
+  VuskCallScope call(context, params, result, kind);
   int status = body(context, params, result);
   JsonAddInt32(result, "return", status);
-  VuskCallLeave(&guard);
   return result;
 }
 
@@ -23,31 +21,6 @@ JsonValue* VuskStatusOnly(int status) {
   JsonValue* result = JsonNewObject();
   JsonAddInt32(result, "return", status);
   return result;
-}
-
-bool VuskParamFlag(const JsonValue* params, const char* name, bool* out) {
-  int64_t value = 0;
-  if (!JsonGetInt64(params, name, &value)) return false;
-  *out = value != 0;
-  return true;
-}
-
-bool VuskParamFlagOr(const JsonValue* params, const char* name, bool fallback) {
-  bool flag = fallback;
-  VuskParamFlag(params, name, &flag);
-  return flag;
-}
-
-int64_t VuskParamInt64Or(const JsonValue* params, const char* name, int64_t fallback) {
-  int64_t value = fallback;
-  JsonGetInt64(params, name, &value);
-  return value;
-}
-
-int32_t VuskParamInt32Or(const JsonValue* params, const char* name, int32_t fallback) {
-  int32_t value = fallback;
-  JsonGetInt32(params, name, &value);
-  return value;
 }
 
 void VuskAddFlag(JsonValue* result, const char* name, bool flag) { JsonAddInt32(result, name, flag ? 1 : 0); }

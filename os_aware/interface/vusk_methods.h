@@ -3,19 +3,18 @@
 //
 // Every handler takes the borrowed params (any kind; a non-object makes every
 // member absent) and returns a new result object that always carries
-// "return": 0 success, 1 the handler's own failure (no context, a required
-// member missing or of the wrong kind, a too-short array), anything else
-// passed through from the callback. No handler fails at the JSON-RPC level.
+// "return", a status of vusk_status.h: kStatusOk, kStatusFailed for the
+// handler's own failure (no context, a required member missing or of the
+// wrong kind, a too-short array), anything else passed through from the
+// callback. No handler fails at the JSON-RPC level.
 #pragma once
 
 #include <cstdint>
 
 #include "os_aware/interface/vusk_callbacks.h"
 #include "os_aware/interface/vusk_context.h"
+#include "os_aware/interface/vusk_params.h"
 #include "os_aware/simple_json/simple_json.h"
-
-constexpr int kStatusOk = 0;
-constexpr int kStatusFailed = 1;
 
 // Most results that carry a count-sized array stay far below this; a count
 // above it from the awareness logic is treated as a failure instead of
@@ -29,20 +28,13 @@ constexpr int64_t kVuskMaxResultElements = 1 << 20;
 using VuskMethodBody = int (*)(VUSK_ServiceCntx* context, const JsonValue* params, JsonValue* result);
 
 // Makes the result object, finds the context ("return": 1 alone when there is
-// none), runs body inside the call guard and adds "return" last.
-JsonValue* VuskRunGuarded(const JsonValue* params, VuskMethodBody body);
+// none), runs body inside a call scope of the kind given and adds "return"
+// last.
+JsonValue* VuskRunOnContext(const JsonValue* params, VuskMethodBody body,
+                            VuskCallKind kind = VuskCallKind::kMethod);
 
 // A result object holding only "return" with the status.
 JsonValue* VuskStatusOnly(int status);
-
-// ---- Reading params ----------------------------------------------------------
-
-// A flag: an integer member, true when nonzero. false when absent.
-bool VuskParamFlag(const JsonValue* params, const char* name, bool* out);
-// The flag's value, or fallback when absent.
-bool VuskParamFlagOr(const JsonValue* params, const char* name, bool fallback);
-int64_t VuskParamInt64Or(const JsonValue* params, const char* name, int64_t fallback);
-int32_t VuskParamInt32Or(const JsonValue* params, const char* name, int32_t fallback);
 
 // ---- Writing results ---------------------------------------------------------
 

@@ -160,19 +160,19 @@ int MessageInjectBody(VUSK_ServiceCntx* context, const JsonValue* params, JsonVa
 
 }  // namespace
 
-JsonValue* VuskMethodObjectListInit(const JsonValue* params) { return VuskRunGuarded(params, ObjectListInitBody); }
+JsonValue* VuskMethodObjectListInit(const JsonValue* params) { return VuskRunOnContext(params, ObjectListInitBody); }
 JsonValue* VuskMethodObjectListCleanup(const JsonValue* params) {
-  return VuskRunGuarded(params, ObjectListCleanupBody);
+  return VuskRunOnContext(params, ObjectListCleanupBody);
 }
-JsonValue* VuskMethodObjectListNext(const JsonValue* params) { return VuskRunGuarded(params, ObjectListNextBody); }
+JsonValue* VuskMethodObjectListNext(const JsonValue* params) { return VuskRunOnContext(params, ObjectListNextBody); }
 JsonValue* VuskMethodObjectListAttribute(const JsonValue* params) {
-  return VuskRunGuarded(params, ObjectListAttributeBody);
+  return VuskRunOnContext(params, ObjectListAttributeBody);
 }
-JsonValue* VuskMethodGuiObjectCheck(const JsonValue* params) { return VuskRunGuarded(params, GuiObjectCheckBody); }
+JsonValue* VuskMethodGuiObjectCheck(const JsonValue* params) { return VuskRunOnContext(params, GuiObjectCheckBody); }
 JsonValue* VuskMethodObjectChangedCheck(const JsonValue* params) {
-  return VuskRunGuarded(params, ObjectChangedCheckBody);
+  return VuskRunOnContext(params, ObjectChangedCheckBody);
 }
 JsonValue* VuskMethodLifeCycleCountsGet(const JsonValue* params) {
-  return VuskRunGuarded(params, LifeCycleCountsGetBody);
+  return VuskRunOnContext(params, LifeCycleCountsGetBody);
 }
-JsonValue* VuskMethodMessageInject(const JsonValue* params) { return VuskRunGuarded(params, MessageInjectBody); }
+JsonValue* VuskMethodMessageInject(const JsonValue* params) { return VuskRunOnContext(params, MessageInjectBody); }

@@ -187,50 +187,42 @@ int VuskCmdExecuteBody(VUSK_ServiceCntx* context, const JsonValue* params, JsonV
   return vuskCallbackTable.vuskCmdExecute(context, &context->info, context->targetData, command);
 }
 
+// The context leaves the live list now and is freed as its call scope ends,
+// or after the last outer call on it.
+int VuskCleanupBody(VUSK_ServiceCntx* context, const JsonValue*, JsonValue*) {
+  int status = vuskCallbackTable.vuskCleanup ? vuskCallbackTable.vuskCleanup(context, &context->info) : kStatusOk;
+  VuskContextDestroy(context);
+  return status;
+}
+
 }  // namespace
 
 JsonValue* VuskMethodVuskInit(const JsonValue* params) {
   uint64_t handle = 0;
   JsonGetUInt64(params, "context", &handle);
   VUSK_ServiceCntx* context = VuskContextCreate(handle);
-  context->previousRequest = context->currentRequest;
-  context->currentRequest = params;
+  VuskCallScope call(context, params, nullptr, VuskCallKind::kSession);
   ApplyInitMembers(context, params);
   context->info.versionAcknowledge = kVuskVersionAcknowledge;
 
-  VuskContextHold(context);
   int status = vuskCallbackTable.vuskInit ? vuskCallbackTable.vuskInit(context, &context->info) : kStatusOk;
   JsonValue* result = VuskStatusOnly(status);
   if (status == kStatusOk) {
     AddInitMembers(result, &context->info);
     VuskCatalogueAddCommands(result);
   }
-  VuskContextEndUnguardedCall(context);
-  VuskContextRelease(context);
   return result;
 }
 
 JsonValue* VuskMethodVuskCleanup(const JsonValue* params) {
-  JsonValue* result = JsonNewObject();
-  VUSK_ServiceCntx* context = VuskContextLookup(params, result);
-  if (!context) {
-    JsonAddInt32(result, "return", kStatusFailed);
-    return result;
-  }
-  VuskContextHold(context);
-  int status = vuskCallbackTable.vuskCleanup ? vuskCallbackTable.vuskCleanup(context, &context->info) : kStatusOk;
-  JsonAddInt32(result, "return", status);
-  VuskContextEndUnguardedCall(context);
-  VuskContextDestroy(context);
-  VuskContextRelease(context);
-  return result;
+  return VuskRunOnContext(params, VuskCleanupBody, VuskCallKind::kSession);
 }
 
-JsonValue* VuskMethodTargetInit(const JsonValue* params) { return VuskRunGuarded(params, TargetInitBody); }
-JsonValue* VuskMethodTargetCleanup(const JsonValue* params) { return VuskRunGuarded(params, TargetCleanupBody); }
-JsonValue* VuskMethodPoll(const JsonValue* params) { return VuskRunGuarded(params, PollBody); }
-JsonValue* VuskMethodTargetNotify(const JsonValue* params) { return VuskRunGuarded(params, TargetNotifyBody); }
-JsonValue* VuskMethodVuskCmdExecute(const JsonValue* params) { return VuskRunGuarded(params, VuskCmdExecuteBody); }
+JsonValue* VuskMethodTargetInit(const JsonValue* params) { return VuskRunOnContext(params, TargetInitBody); }
+JsonValue* VuskMethodTargetCleanup(const JsonValue* params) { return VuskRunOnContext(params, TargetCleanupBody); }
+JsonValue* VuskMethodPoll(const JsonValue* params) { return VuskRunOnContext(params, PollBody); }
+JsonValue* VuskMethodTargetNotify(const JsonValue* params) { return VuskRunOnContext(params, TargetNotifyBody); }
+JsonValue* VuskMethodVuskCmdExecute(const JsonValue* params) { return VuskRunOnContext(params, VuskCmdExecuteBody); }
 
 JsonValue* VuskMethodHistoryLogDump(const JsonValue* params) {
   int status = kStatusOk;

@@ -13,36 +13,50 @@ namespace {
 
 // ---- One value of one task -----------------------------------------------------
 
+// Rows name their columns: the ones left out are empty (no chooser).
 struct TaskValueRow {
   VuskTaskValueFn VuskCallbackTable::*slot;
   const char* member;
   VuskValueForm form;
-  int32_t presetType;
+  int32_t presetType = VUSK_TYPE_STRING;
   // Optional member that picks the preset type instead: nonzero gives
   // typeWhenSet, zero or absent typeWhenClear. A flag chooser is nonzero in
   // all its 64 bits; an int32 one only in its low 32.
-  const char* chooser;
-  bool chooserRequired;
-  bool chooserIsFlag;
-  int32_t typeWhenSet;
-  int32_t typeWhenClear;
+  const char* chooser = nullptr;
+  bool chooserRequired = false;
+  bool chooserIsFlag = false;
+  int32_t typeWhenSet = VUSK_TYPE_STRING;
+  int32_t typeWhenClear = VUSK_TYPE_STRING;
 };
 
 enum TaskValueRowId { kRowName, kRowStatus, kRowExec, kRowCpu, kRowAddressSpace, kRowInKernel,
                       kRowInCurrentSpace, kRowHidden, kTaskValueRowCount };
 
 constexpr TaskValueRow kTaskValueRows[] = {
-    {&VuskCallbackTable::taskNameGet, "name", kFormText, VUSK_TYPE_STRING, nullptr, false, false, 0, 0},
-    {&VuskCallbackTable::taskStatusGet, "status", kFormText, VUSK_TYPE_STRING, nullptr, false, false, 0, 0},
-    {&VuskCallbackTable::taskExecGet, "executable", kFormText, VUSK_TYPE_STRING, nullptr, false, false, 0, 0},
-    {&VuskCallbackTable::taskCpuGet, "cpu", kFormByType, 0, "valueType", false, false, VUSK_TYPE_UINT64,
-     VUSK_TYPE_STRING},
-    {&VuskCallbackTable::taskAddressSpaceGet, "addressSpace", kFormByType, 0, "wantName", true, true,
-     VUSK_TYPE_STRING, VUSK_TYPE_UINT64},
-    {&VuskCallbackTable::taskInKernelCheck, "result", kFormInt32, VUSK_TYPE_UINT32, nullptr, false, false, 0, 0},
-    {&VuskCallbackTable::taskInCurrentAddressSpaceCheck, "result", kFormInt32, VUSK_TYPE_UINT32, nullptr, false,
-     false, 0, 0},
-    {&VuskCallbackTable::taskIsHiddenCheck, "result", kFormInt32, VUSK_TYPE_UINT32, nullptr, false, false, 0, 0},
+    {.slot = &VuskCallbackTable::taskNameGet, .member = "name", .form = kFormText, .presetType = VUSK_TYPE_STRING},
+    {.slot = &VuskCallbackTable::taskStatusGet, .member = "status", .form = kFormText, .presetType = VUSK_TYPE_STRING},
+    {.slot = &VuskCallbackTable::taskExecGet, .member = "executable", .form = kFormText,
+     .presetType = VUSK_TYPE_STRING},
+    {.slot = &VuskCallbackTable::taskCpuGet,
+     .member = "cpu",
+     .form = kFormByType,
+     .chooser = "valueType",
+     .typeWhenSet = VUSK_TYPE_UINT64,
+     .typeWhenClear = VUSK_TYPE_STRING},
+    {.slot = &VuskCallbackTable::taskAddressSpaceGet,
+     .member = "addressSpace",
+     .form = kFormByType,
+     .chooser = "wantName",
+     .chooserRequired = true,
+     .chooserIsFlag = true,
+     .typeWhenSet = VUSK_TYPE_STRING,
+     .typeWhenClear = VUSK_TYPE_UINT64},
+    {.slot = &VuskCallbackTable::taskInKernelCheck, .member = "result", .form = kFormInt32,
+     .presetType = VUSK_TYPE_UINT32},
+    {.slot = &VuskCallbackTable::taskInCurrentAddressSpaceCheck, .member = "result", .form = kFormInt32,
+     .presetType = VUSK_TYPE_UINT32},
+    {.slot = &VuskCallbackTable::taskIsHiddenCheck, .member = "result", .form = kFormInt32,
+     .presetType = VUSK_TYPE_UINT32},
 };
 static_assert(sizeof(kTaskValueRows) / sizeof(kTaskValueRows[0]) == kTaskValueRowCount, "one row per method");
 
@@ -399,47 +413,47 @@ int KernelMemoryRegionsGetBody(VUSK_ServiceCntx* context, const JsonValue*, Json
 }  // namespace
 
 JsonValue* VuskMethodTaskMemoryAccessSetup(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskMemoryAccessSetupBody);
+  return VuskRunOnContext(params, TaskMemoryAccessSetupBody);
 }
 JsonValue* VuskMethodTaskMemoryAccessRestore(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskMemoryAccessRestoreBody);
+  return VuskRunOnContext(params, TaskMemoryAccessRestoreBody);
 }
-JsonValue* VuskMethodTaskRegisterRead(const JsonValue* params) { return VuskRunGuarded(params, TaskRegisterReadBody); }
+JsonValue* VuskMethodTaskRegisterRead(const JsonValue* params) { return VuskRunOnContext(params, TaskRegisterReadBody); }
 JsonValue* VuskMethodTaskRegisterWrite(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskRegisterWriteBody);
+  return VuskRunOnContext(params, TaskRegisterWriteBody);
 }
 JsonValue* VuskMethodTaskAddressTranslate(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskAddressTranslateBody);
+  return VuskRunOnContext(params, TaskAddressTranslateBody);
 }
-JsonValue* VuskMethodTaskNameGet(const JsonValue* params) { return VuskRunGuarded(params, TaskValueBody<kRowName>); }
+JsonValue* VuskMethodTaskNameGet(const JsonValue* params) { return VuskRunOnContext(params, TaskValueBody<kRowName>); }
 JsonValue* VuskMethodTaskStatusGet(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowStatus>);
+  return VuskRunOnContext(params, TaskValueBody<kRowStatus>);
 }
-JsonValue* VuskMethodTaskExecGet(const JsonValue* params) { return VuskRunGuarded(params, TaskValueBody<kRowExec>); }
-JsonValue* VuskMethodTaskCpuGet(const JsonValue* params) { return VuskRunGuarded(params, TaskValueBody<kRowCpu>); }
+JsonValue* VuskMethodTaskExecGet(const JsonValue* params) { return VuskRunOnContext(params, TaskValueBody<kRowExec>); }
+JsonValue* VuskMethodTaskCpuGet(const JsonValue* params) { return VuskRunOnContext(params, TaskValueBody<kRowCpu>); }
 JsonValue* VuskMethodTaskAddressSpaceGet(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowAddressSpace>);
+  return VuskRunOnContext(params, TaskValueBody<kRowAddressSpace>);
 }
-JsonValue* VuskMethodTaskSymTabGet(const JsonValue* params) { return VuskRunGuarded(params, TaskSymTabGetBody); }
+JsonValue* VuskMethodTaskSymTabGet(const JsonValue* params) { return VuskRunOnContext(params, TaskSymTabGetBody); }
 JsonValue* VuskMethodTaskRelocatableGet(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskRelocatableGetBody);
+  return VuskRunOnContext(params, TaskRelocatableGetBody);
 }
-JsonValue* VuskMethodCurrentTaskGet(const JsonValue* params) { return VuskRunGuarded(params, CurrentTaskGetBody); }
+JsonValue* VuskMethodCurrentTaskGet(const JsonValue* params) { return VuskRunOnContext(params, CurrentTaskGetBody); }
 JsonValue* VuskMethodTaskInKernelCheck(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowInKernel>);
+  return VuskRunOnContext(params, TaskValueBody<kRowInKernel>);
 }
 JsonValue* VuskMethodTaskInCurrentAddressSpaceCheck(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowInCurrentSpace>);
+  return VuskRunOnContext(params, TaskValueBody<kRowInCurrentSpace>);
 }
 JsonValue* VuskMethodAddressSpaceNameGet(const JsonValue* params) {
-  return VuskRunGuarded(params, AddressSpaceNameGetBody);
+  return VuskRunOnContext(params, AddressSpaceNameGetBody);
 }
 JsonValue* VuskMethodTaskIsHiddenCheck(const JsonValue* params) {
-  return VuskRunGuarded(params, TaskValueBody<kRowHidden>);
+  return VuskRunOnContext(params, TaskValueBody<kRowHidden>);
 }
-JsonValue* VuskMethodTaskLsoGet(const JsonValue* params) { return VuskRunGuarded(params, TaskLsoGetBody); }
-JsonValue* VuskMethodTaskTksaGet(const JsonValue* params) { return VuskRunGuarded(params, TaskTksaGetBody); }
-JsonValue* VuskMethodPageTableGet(const JsonValue* params) { return VuskRunGuarded(params, PageTableGetBody); }
+JsonValue* VuskMethodTaskLsoGet(const JsonValue* params) { return VuskRunOnContext(params, TaskLsoGetBody); }
+JsonValue* VuskMethodTaskTksaGet(const JsonValue* params) { return VuskRunOnContext(params, TaskTksaGetBody); }
+JsonValue* VuskMethodPageTableGet(const JsonValue* params) { return VuskRunOnContext(params, PageTableGetBody); }
 JsonValue* VuskMethodKernelMemoryRegionsGet(const JsonValue* params) {
-  return VuskRunGuarded(params, KernelMemoryRegionsGetBody);
+  return VuskRunOnContext(params, KernelMemoryRegionsGetBody);
 }

@@ -1,8 +1,8 @@
 // vusk_service: the VUSK_Service_ calls into the host; see vusk_service.h.
 //
 // Every operation runs the same course, held by a ServiceCall:
-//   1. begin: params start with "context", the row's scope text (if any)
-//      opens an event-log scope;
+//   1. begin: params start with "context"; the scope text the operation
+//      formats (Scope: printf-checked at the call) opens an event-log scope;
 //   2. the operation adds its members in wire order (AddCore / AddTask for
 //      the optional "coreId" and "taskId");
 //   3. send: JrSendRequest through the process's client; on failure nothing
@@ -30,9 +30,6 @@
 
 namespace {
 
-constexpr int kServiceOk = 0;
-constexpr int kServiceFailed = 1;
-
 // Scope texts are records of the event log, which cuts long texts anyway.
 constexpr size_t kScopeTextBytes = 512;
 // Largest formatted message or question text (bytes, terminator included).
@@ -41,7 +38,7 @@ constexpr int kServiceMaxMessageBytes = 1024 * 1024;
 constexpr int64_t kSwapMinSize = 2;
 constexpr int64_t kSwapMaxSize = 8;
 
-// ---- The rows: method name and event-log scope text -------------------------
+// ---- The rows: one per method ----------------------------------------------------
 
 enum ServiceRow : int {
   kRowRegisterRead,
@@ -66,33 +63,29 @@ enum ServiceRow : int {
   kServiceRowCount
 };
 
-struct ServiceRowEntry {
-  const char* method;
-  const char* scopeFormat;  // printf-style over the row's scope arguments; null = no scope
+// The method name of each row.
+constexpr const char* kServiceMethods[] = {
+    "VUSK_Service_RegisterRead",
+    "VUSK_Service_RegisterWrite",
+    "VUSK_Service_ThreadRegisterRead",
+    "VUSK_Service_ThreadRegisterWrite",
+    "VUSK_Service_MemoryRead",
+    "VUSK_Service_MemoryWrite",
+    "VUSK_Service_MemoryPreFetch",
+    "VUSK_Service_ExpressionEval",
+    "VUSK_Service_StringEval",
+    "VUSK_Service_CommandExec",
+    "VUSK_Service_SymbolLookup",
+    "VUSK_Service_SymbolFromAddress",
+    "VUSK_Service_StructFieldSearch",
+    "VUSK_Service_MacroGet",
+    "VUSK_Service_EnumValueGet",
+    "VUSK_Service_MessageDisplay",
+    "VUSK_Service_YesNoChoose",
+    "VUSK_Service_ConfigFileSearch",
+    "VUSK_Service_TargetStatus",
 };
-
-constexpr ServiceRowEntry kServiceRows[] = {
-    {"VUSK_Service_RegisterRead", "RegRead(%" PRId64 ")"},
-    {"VUSK_Service_RegisterWrite", "RegWrite(%" PRId64 ")"},
-    {"VUSK_Service_ThreadRegisterRead", nullptr},
-    {"VUSK_Service_ThreadRegisterWrite", nullptr},
-    {"VUSK_Service_MemoryRead", "MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")"},
-    {"VUSK_Service_MemoryWrite", "MemWrite(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")"},
-    {"VUSK_Service_MemoryPreFetch", "MemPreFetch(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")"},
-    {"VUSK_Service_ExpressionEval", "ExprEval(%s)"},
-    {"VUSK_Service_StringEval", "StrEval(%s)"},
-    {"VUSK_Service_CommandExec", "ExecCmd(%s)"},
-    {"VUSK_Service_SymbolLookup", "Lookup(%s)"},
-    {"VUSK_Service_SymbolFromAddress", "SymFAddr(0x%" PRIx64 ")"},
-    {"VUSK_Service_StructFieldSearch", "StructField(%s.%s)"},
-    {"VUSK_Service_MacroGet", "MacroGet(%s)"},
-    {"VUSK_Service_EnumValueGet", "EnumGet(%s)"},
-    {"VUSK_Service_MessageDisplay", nullptr},
-    {"VUSK_Service_YesNoChoose", nullptr},
-    {"VUSK_Service_ConfigFileSearch", nullptr},
-    {"VUSK_Service_TargetStatus", nullptr},
-};
-static_assert(sizeof kServiceRows / sizeof kServiceRows[0] == kServiceRowCount, "one entry per service row");
+static_assert(sizeof kServiceMethods / sizeof kServiceMethods[0] == kServiceRowCount, "one method per service row");
 
 // ---- One call in progress ---------------------------------------------------
 
@@ -104,31 +97,33 @@ struct ServiceCall {
   bool answerFailed;  // no answer, or an output needed is missing or malformed: status 1
 };
 
-// Starts a call: params with "context" first; the row's scope text is formatted
-// from the arguments that follow (their types must match the row's format).
-void ServiceBegin(ServiceCall* call, ServiceRow row, const VUSK_ServiceCntx* context, ...) {
+// An event-log scope text, formatted where the call begins so that the
+// compiler checks each format against its arguments.
+struct ScopeText {
+  char text[kScopeTextBytes];
+};
+
+__attribute__((format(printf, 1, 2))) ScopeText Scope(const char* format, ...) {
+  ScopeText scope;
+  va_list arguments;
+  va_start(arguments, format);
+  int written = vsnprintf(scope.text, sizeof scope.text, format, arguments);
+  va_end(arguments);
+  if (written < 0) scope.text[0] = '\0';
+  return scope;
+}
+
+// Starts a call: params with "context" first; a scope text (null: none)
+// opens an event-log scope.
+void ServiceBegin(ServiceCall* call, ServiceRow row, const VUSK_ServiceCntx* context, const char* scope = nullptr) {
   call->row = row;
   call->params = JsonNewObject();
   call->result = nullptr;
   call->scopeOpen = false;
   call->answerFailed = false;
   JsonAddUInt64(call->params, "context", context->handle);
-  const char* format = kServiceRows[row].scopeFormat;
-  if (!format) return;
-  char text[kScopeTextBytes];
-  va_list arguments;
-  va_start(arguments, context);
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#endif
-  int written = vsnprintf(text, sizeof text, format, arguments);
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-  va_end(arguments);
-  if (written < 0) text[0] = '\0';
-  EventLogScopeBegin(text);
+  if (!scope) return;
+  EventLogScopeBegin(scope);
   call->scopeOpen = true;
 }
 
@@ -145,14 +140,14 @@ void AddTask(ServiceCall* call, uint64_t taskId) {
 bool ServiceSend(ServiceCall* call) {
   JsonValue* params = call->params;
   call->params = nullptr;
-  return JrSendRequest(VuskHostClient(), kServiceRows[call->row].method, params, &call->result);
+  return JrSendRequest(VuskHostClient(), kServiceMethods[call->row], params, &call->result);
 }
 
 // Ends a call whose request was answered: the status, with the scope closed
 // and the result freed.
 int ServiceFinish(ServiceCall* call) {
-  int32_t status = kServiceFailed;
-  if (!call->answerFailed && !JsonGetInt32(call->result, "return", &status)) status = kServiceFailed;
+  int32_t status = kStatusFailed;
+  if (!call->answerFailed && !JsonGetInt32(call->result, "return", &status)) status = kStatusFailed;
   JsonFree(call->result);
   call->result = nullptr;
   if (call->scopeOpen) EventLogScopeEnd();
@@ -334,13 +329,9 @@ char* EncodeHex(const uint8_t* bytes, int64_t byteCount) {
 
 // Contract: returns a PortAlloc text that the caller frees, or null when the
 // format cannot be applied or the text would be too long.
-char* FormatText(const char* format, va_list arguments) {
+__attribute__((format(printf, 1, 0))) char* FormatText(const char* format, va_list arguments) {
   va_list measure;
   va_copy(measure, arguments);
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#endif
   int length = vsnprintf(nullptr, 0, format, measure);
   va_end(measure);
   if (length < 0 || length >= kServiceMaxMessageBytes) return nullptr;
@@ -349,9 +340,6 @@ char* FormatText(const char* format, va_list arguments) {
     PortFree(text);
     return nullptr;
   }
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
   return text;
 }
 
@@ -361,9 +349,9 @@ char* FormatText(const char* format, va_list arguments) {
 
 int VuskServiceRegisterRead(VUSK_ServiceCntx* context, int64_t reg, int64_t width, int32_t fromDebugger,
                             int64_t core, uint64_t taskId, uint64_t* value) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowRegisterRead, context, reg);
+  ServiceBegin(&call, kRowRegisterRead, context, Scope("RegRead(%" PRId64 ")", reg).text);
   JsonAddInt64(call.params, "register", reg);
   JsonAddInt64(call.params, "width", width);
   JsonAddInt32(call.params, "fromDebugger", fromDebugger);
@@ -376,9 +364,9 @@ int VuskServiceRegisterRead(VUSK_ServiceCntx* context, int64_t reg, int64_t widt
 
 int VuskServiceRegisterWrite(VUSK_ServiceCntx* context, int64_t reg, int64_t width, int32_t forMemoryAccess,
                              int32_t fromDebugger, uint64_t value, int64_t core, uint64_t taskId) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowRegisterWrite, context, reg);
+  ServiceBegin(&call, kRowRegisterWrite, context, Scope("RegWrite(%" PRId64 ")", reg).text);
   JsonAddInt64(call.params, "register", reg);
   JsonAddInt64(call.params, "width", width);
   JsonAddInt32(call.params, "forMemoryAccess", forMemoryAccess);
@@ -391,7 +379,7 @@ int VuskServiceRegisterWrite(VUSK_ServiceCntx* context, int64_t reg, int64_t wid
 
 int VuskServiceThreadRegisterRead(VUSK_ServiceCntx* context, uint64_t threadId, int64_t reg, int64_t core,
                                   uint64_t* value) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowThreadRegisterRead, context);
   JsonAddUInt64(call.params, "threadId", threadId);
@@ -404,7 +392,7 @@ int VuskServiceThreadRegisterRead(VUSK_ServiceCntx* context, uint64_t threadId, 
 
 int VuskServiceThreadRegisterWrite(VUSK_ServiceCntx* context, uint64_t threadId, int64_t reg, uint64_t value,
                                    int64_t core) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowThreadRegisterWrite, context);
   JsonAddUInt64(call.params, "threadId", threadId);
@@ -419,9 +407,10 @@ int VuskServiceThreadRegisterWrite(VUSK_ServiceCntx* context, uint64_t threadId,
 int VuskServiceMemoryRead(VUSK_ServiceCntx* context, int32_t memorySpace, uint64_t address, int64_t count,
                           int64_t size, uint64_t taskId, int64_t core, uint8_t* buffer) {
   int64_t byteCount = TransferBytes(count, size);
-  if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kServiceFailed;
+  if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowMemoryRead, context, address, count, size);
+  ServiceBegin(&call, kRowMemoryRead, context,
+               Scope("MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address, count, size).text);
   JsonAddInt32(call.params, "memorySpace", memorySpace);
   JsonAddUInt64(call.params, "address", address);
   JsonAddInt64(call.params, "count", byteCount);
@@ -437,7 +426,7 @@ int VuskServiceMemoryRead(VUSK_ServiceCntx* context, int32_t memorySpace, uint64
 int VuskServiceMemoryWrite(VUSK_ServiceCntx* context, int32_t memorySpace, uint64_t address, int64_t count,
                            int64_t size, const uint8_t* buffer, int64_t core) {
   int64_t byteCount = TransferBytes(count, size);
-  if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kServiceFailed;
+  if (!context || byteCount < 0 || (byteCount > 0 && !buffer)) return kStatusFailed;
   char* hex = nullptr;
   if (byteCount > 0 && ElementsNeedSwap(context, size)) {
     uint8_t* copy = static_cast<uint8_t*>(PortAlloc(static_cast<size_t>(byteCount)));
@@ -449,7 +438,8 @@ int VuskServiceMemoryWrite(VUSK_ServiceCntx* context, int32_t memorySpace, uint6
     hex = EncodeHex(buffer, byteCount);
   }
   ServiceCall call;
-  ServiceBegin(&call, kRowMemoryWrite, context, address, count, size);
+  ServiceBegin(&call, kRowMemoryWrite, context,
+               Scope("MemWrite(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address, count, size).text);
   JsonAddInt32(call.params, "memorySpace", memorySpace);
   JsonAddUInt64(call.params, "address", address);
   JsonAddInt64(call.params, "count", byteCount);
@@ -461,9 +451,10 @@ int VuskServiceMemoryWrite(VUSK_ServiceCntx* context, int32_t memorySpace, uint6
 
 int VuskServiceMemoryPreFetch(VUSK_ServiceCntx* context, int32_t memorySpace, uint64_t address, int64_t count,
                               int64_t size, int64_t stride, int64_t core) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowMemoryPreFetch, context, address, count, size);
+  ServiceBegin(&call, kRowMemoryPreFetch, context,
+               Scope("MemPreFetch(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address, count, size).text);
   JsonAddInt32(call.params, "memorySpace", memorySpace);
   JsonAddUInt64(call.params, "address", address);
   JsonAddInt64(call.params, "count", count);
@@ -477,9 +468,9 @@ int VuskServiceMemoryPreFetch(VUSK_ServiceCntx* context, int32_t memorySpace, ui
 
 int VuskServiceExpressionEval(VUSK_ServiceCntx* context, const char* expression, int32_t searchFlag,
                               int64_t core, VuskValue* value) {
-  if (!context || !expression || !value) return kServiceFailed;
+  if (!context || !expression || !value) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowExpressionEval, context, expression);
+  ServiceBegin(&call, kRowExpressionEval, context, Scope("ExprEval(%s)", expression).text);
   JsonAddString(call.params, "expression", expression);
   JsonAddInt32(call.params, "valueType", VUSK_TYPE_UINT64);
   JsonAddInt32(call.params, "searchFlag", searchFlag);
@@ -495,9 +486,9 @@ int VuskServiceExpressionEvalNoSearch(VUSK_ServiceCntx* context, const char* exp
 }
 
 int VuskServiceStringEval(VUSK_ServiceCntx* context, const char* input, int64_t core, char** value) {
-  if (!context || !input) return kServiceFailed;
+  if (!context || !input) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowStringEval, context, input);
+  ServiceBegin(&call, kRowStringEval, context, Scope("StrEval(%s)", input).text);
   JsonAddString(call.params, "input", input);
   AddCore(&call, core);
   if (!ServiceSend(&call)) return ServiceAbandon(&call);
@@ -507,9 +498,9 @@ int VuskServiceStringEval(VUSK_ServiceCntx* context, const char* input, int64_t 
 
 int VuskServiceCommandExec(VUSK_ServiceCntx* context, const char* command, int32_t outputMask, int32_t searchFlag,
                            int64_t core, char** output) {
-  if (!context || !command) return kServiceFailed;
+  if (!context || !command) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowCommandExec, context, command);
+  ServiceBegin(&call, kRowCommandExec, context, Scope("ExecCmd(%s)", command).text);
   JsonAddString(call.params, "command", command);
   JsonAddInt32(call.params, "outputMask", outputMask);
   JsonAddUInt32(call.params, "allowBpOps", context->allowBpOps);
@@ -524,9 +515,9 @@ int VuskServiceCommandExec(VUSK_ServiceCntx* context, const char* command, int32
 
 int VuskServiceSymbolLookup(VUSK_ServiceCntx* context, const char* name, int64_t core, uint64_t* address,
                             int32_t* storageClass) {
-  if (!context || !name) return kServiceFailed;
+  if (!context || !name) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowSymbolLookup, context, name);
+  ServiceBegin(&call, kRowSymbolLookup, context, Scope("Lookup(%s)", name).text);
   JsonAddString(call.params, "name", name);
   AddCore(&call, core);
   if (!ServiceSend(&call)) return ServiceAbandon(&call);
@@ -537,9 +528,9 @@ int VuskServiceSymbolLookup(VUSK_ServiceCntx* context, const char* name, int64_t
 
 int VuskServiceSymbolFromAddress(VUSK_ServiceCntx* context, uint64_t address, int32_t symbolType, int64_t core,
                                  char** name) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowSymbolFromAddress, context, address);
+  ServiceBegin(&call, kRowSymbolFromAddress, context, Scope("SymFAddr(0x%" PRIx64 ")", address).text);
   JsonAddUInt64(call.params, "address", address);
   JsonAddInt32(call.params, "symbolType", symbolType);
   AddCore(&call, core);
@@ -560,9 +551,9 @@ int VuskServiceStructFieldSearch(VUSK_ServiceCntx* context, const char* structNa
   for (const FieldOut& field : outs) {
     if (field.out) *field.out = -1;
   }
-  if (!context || !structName || !fieldName) return kServiceFailed;
+  if (!context || !structName || !fieldName) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowStructFieldSearch, context, structName, fieldName);
+  ServiceBegin(&call, kRowStructFieldSearch, context, Scope("StructField(%s.%s)", structName, fieldName).text);
   JsonAddString(call.params, "structName", structName);
   JsonAddString(call.params, "fieldName", fieldName);
   JsonAddInt32(call.params, "useVuskSym", useVuskSym);
@@ -574,9 +565,9 @@ int VuskServiceStructFieldSearch(VUSK_ServiceCntx* context, const char* structNa
 
 int VuskServiceMacroGet(VUSK_ServiceCntx* context, const char* macroName, int32_t useVuskSym, int64_t core,
                         VuskValue* value) {
-  if (!context || !macroName) return kServiceFailed;
+  if (!context || !macroName) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowMacroGet, context, macroName);
+  ServiceBegin(&call, kRowMacroGet, context, Scope("MacroGet(%s)", macroName).text);
   JsonAddString(call.params, "macroName", macroName);
   JsonAddInt32(call.params, "useVuskSym", useVuskSym);
   AddCore(&call, core);
@@ -590,9 +581,9 @@ int VuskServiceMacroGet(VUSK_ServiceCntx* context, const char* macroName, int32_
 
 int VuskServiceEnumValueGet(VUSK_ServiceCntx* context, const char* enumName, const char* enumMemberName,
                             int32_t useVuskSym, int64_t core, VuskValue* value) {
-  if (!context || !enumName || !enumMemberName) return kServiceFailed;
+  if (!context || !enumName || !enumMemberName) return kStatusFailed;
   ServiceCall call;
-  ServiceBegin(&call, kRowEnumValueGet, context, enumName);
+  ServiceBegin(&call, kRowEnumValueGet, context, Scope("EnumGet(%s)", enumName).text);
   JsonAddString(call.params, "enumName", enumName);
   JsonAddString(call.params, "enumMemberName", enumMemberName);
   JsonAddInt32(call.params, "useVuskSym", useVuskSym);
@@ -606,10 +597,10 @@ int VuskServiceEnumValueGet(VUSK_ServiceCntx* context, const char* enumName, con
 
 int VuskServiceMessageDisplayV(VUSK_ServiceCntx* context, int32_t messageType, const char* format,
                                va_list arguments) {
-  if (!format) return kServiceOk;
-  if (!context) return kServiceFailed;
+  if (!format) return kStatusOk;
+  if (!context) return kStatusFailed;
   char* message = FormatText(format, arguments);
-  if (!message) return kServiceFailed;
+  if (!message) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowMessageDisplay, context);
   JsonAddInt32(call.params, "messageType", messageType);
@@ -627,10 +618,10 @@ int VuskServiceMessageDisplay(VUSK_ServiceCntx* context, int32_t messageType, co
 }
 
 int VuskServiceYesNoChooseV(VUSK_ServiceCntx* context, int32_t* choice, const char* format, va_list arguments) {
-  if (!format) return kServiceOk;
-  if (!context || !choice) return kServiceFailed;
+  if (!format) return kStatusOk;
+  if (!context || !choice) return kStatusFailed;
   char* message = FormatText(format, arguments);
-  if (!message) return kServiceFailed;
+  if (!message) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowYesNoChoose, context);
   JsonAddInt32(call.params, "default", *choice);
@@ -653,7 +644,7 @@ int VuskServiceYesNoChoose(VUSK_ServiceCntx* context, int32_t* choice, const cha
 
 int VuskServiceConfigFileSearch(VUSK_ServiceCntx* context, const char* fileName, int32_t permission,
                                 int32_t onlySearchDistDir, char** filePath) {
-  if (!context || !fileName) return kServiceFailed;
+  if (!context || !fileName) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowConfigFileSearch, context);
   JsonAddString(call.params, "fileName", fileName);
@@ -665,7 +656,7 @@ int VuskServiceConfigFileSearch(VUSK_ServiceCntx* context, const char* fileName,
 }
 
 int VuskServiceTargetStatus(VUSK_ServiceCntx* context, int64_t core, int32_t* status) {
-  if (!context) return kServiceFailed;
+  if (!context) return kStatusFailed;
   ServiceCall call;
   ServiceBegin(&call, kRowTargetStatus, context);
   AddCore(&call, core);

@@ -6,7 +6,8 @@
 // process's JSON-RPC client and unpacks the host's "result" object.
 //
 // Common rules:
-//   - status: 0 success, 1 failure, or the host's own "return" value. A
+//   - status (vusk_status.h): kStatusOk, kStatusFailed, or the host's own
+//     "return" value. A
 //     request that fails (no client, no response, unparsable response, error
 //     envelope) gives 1 and writes no output. A missing output member that
 //     the caller needs gives 1 (outputs already written stay written). A

@@ -14,7 +14,7 @@
 #include "os_aware/simple_json/simple_json.h"
 
 // Takes the borrowed "params" value (any kind, possibly JSON null) and returns
-// a newly made result that the dispatcher then owns. Never returns null.
+// a newly made result that the dispatcher then owns (a null one is written null).
 using JrHandler = JsonValue* (*)(const JsonValue* params);
 
 // Creates the empty method binding map (does nothing when it exists).

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "os_aware/plugin/console.h"
+#include "shared/libcxxutil/ut_text.h"
 
 namespace {
 
@@ -23,18 +24,10 @@ constexpr OptionName kOptions[] = {
     {"-file", Option::File},
 };
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringCase(const char* a, const char* b) {
-  for (; *a && *b; a++, b++) {
-    if (AsciiLower(*a) != AsciiLower(*b)) return false;
-  }
-  return *a == *b;
-}
-
 const OptionName* FindOption(const char* argument) {
   for (const OptionName& entry : kOptions) {
-    if (SameIgnoringCase(argument, entry.name)) return &entry;
+    size_t matched = ut_prefix_ignoring_case(argument, entry.name);
+    if (matched && argument[matched] == '\0') return &entry;
   }
   return nullptr;
 }

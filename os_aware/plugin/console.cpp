@@ -7,7 +7,7 @@
 
 namespace {
 
-void WriteTo(FILE* stream, const char* format, va_list args) {
+__attribute__((format(printf, 2, 0))) void WriteTo(FILE* stream, const char* format, va_list args) {
   int saved = errno;  // callers report errno after writing the text
   vfprintf(stream, format, args);
   fflush(stream);

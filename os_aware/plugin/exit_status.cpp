@@ -12,25 +12,35 @@ namespace {
 constexpr const char* kExitCategory = "VUSK__Info";
 constexpr size_t kExitTextBytes = 96;
 
-constexpr const char* kExitTexts[] = {
-    "Exit with %d (help)",
-    "Exit with 1 (syntaxError %d)",
-    "Exit with %d (invalid request)",
-    "Exit with 2 (invalid response)",
-    "Exit with 3 (failed to send response)",
-    "Exit with %d (after Exit cmd) ",
-    "Exit with %d (from playback)",
+// The text of a reason: head, the status (when it shows it), tail.
+struct ExitTextRow {
+  const char* head;
+  bool showsStatus;
+  const char* tail;
+};
+
+constexpr ExitTextRow kExitTexts[] = {
+    {.head = "Exit with ", .showsStatus = true, .tail = " (help)"},
+    {.head = "Exit with 1 (syntaxError ", .showsStatus = true, .tail = ")"},
+    {.head = "Exit with ", .showsStatus = true, .tail = " (invalid request)"},
+    {.head = "Exit with 2 (invalid response)", .showsStatus = false, .tail = ""},
+    {.head = "Exit with 3 (failed to send response)", .showsStatus = false, .tail = ""},
+    {.head = "Exit with ", .showsStatus = true, .tail = " (after Exit cmd) "},
+    {.head = "Exit with ", .showsStatus = true, .tail = " (from playback)"},
 };
 static_assert(sizeof(kExitTexts) / sizeof(kExitTexts[0]) == static_cast<size_t>(ExitReason::kCount),
               "one text per exit reason");
 
 }  // namespace
 
-const char* ExitText(ExitReason reason) { return kExitTexts[static_cast<int>(reason)]; }
-
 int ExitWith(ExitReason reason, int32_t status) {
+  const ExitTextRow& row = kExitTexts[static_cast<int>(reason)];
   char text[kExitTextBytes];
-  snprintf(text, sizeof text, ExitText(reason), static_cast<int>(status));
+  if (row.showsStatus) {
+    snprintf(text, sizeof text, "%s%d%s", row.head, static_cast<int>(status), row.tail);
+  } else {
+    snprintf(text, sizeof text, "%s", row.head);
+  }
   EventLogText(kExitCategory, text);
   return status;
 }

@@ -22,5 +22,3 @@ constexpr int kExitSendFailed = 3;
 // Records why the process ends and returns status, for "return ExitWith(...)".
 int ExitWith(ExitReason reason, int32_t status);
 
-// The event-log text for reason and status (exposed for tests).
-const char* ExitText(ExitReason reason);

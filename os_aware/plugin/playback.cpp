@@ -15,8 +15,11 @@
 #include "os_aware/plugin/console.h"
 #include "os_aware/plugin/framing.h"
 #include "os_aware/plugin/host_exchange.h"
+#include "os_aware/simple_json/json_parse.h"
+#include "shared/libcxxutil/ut_text.h"
 #include "shared/port_alloc.h"
 #include "shared/port_fs.h"
+#include "shared/scoped_depth.h"
 
 bool ignoreError = false;
 int playbackLine = 0;
@@ -33,17 +36,6 @@ constexpr size_t kRecordLineInitialBytes = 256;
 
 bool IsPrefixChar(char c) { return (c >= '0' && c <= '9') || c == ':' || c == '.' || c == ' ' || c == '\t'; }
 bool IsRecordBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Length of tag when text starts with it (any letter case), else 0.
-size_t MatchTag(const char* text, const char* tag) {
-  size_t i = 0;
-  for (; tag[i]; i++) {
-    if (AsciiLower(text[i]) != AsciiLower(tag[i])) return 0;
-  }
-  return i;
-}
-
 enum class LineRead { Line, TooLong, EndOfFile, Failed };
 
 // Reads one physical line (without its newline) into line. A read error is
@@ -155,11 +147,6 @@ bool CheckPluginLine(RecordLine* line, const char* produced) {
   return true;
 }
 
-struct DepthScope {
-  DepthScope() { g_playback_depth++; }
-  ~DepthScope() { g_playback_depth--; }
-};
-
 }  // namespace
 
 RecordLine::~RecordLine() { PortFree(text); }
@@ -175,7 +162,7 @@ const char* ReadRecordLine(RecordLine* line, const char* side, bool reportMissin
   if (read == LineRead::TooLong) return SyntaxError();
   char* p = line->text;
   while (IsPrefixChar(*p)) p++;
-  size_t tagLength = MatchTag(p, side);
+  size_t tagLength = ut_prefix_ignoring_case(p, side);
   if (!tagLength) return ExpectError(side, playbackLine);
   p += tagLength;
   while (IsRecordBlank(*p)) p++;
@@ -219,25 +206,55 @@ int PlaybackRun(const char* path) {
   return playbackError;
 }
 
-const char* PlaybackExchange(const char* request) {
+namespace {
+
+// Checks the plugin's request against the record, then reads the host's
+// lines until its response, serving the host's requests recorded before it.
+// Each line is parsed once: on success *tree is the response's tree (owned by
+// the caller; null when it does not parse, *error then the parser's text) and
+// the result its text in line. Null when a line is missing or differs.
+const char* NextResponse(RecordLine* line, const char* request, JsonValue** tree, std::string* error) {
   if (!request || !g_record) return nullptr;
   if (g_playback_depth >= kHostExchangeMaxDepth) {
     ConsoleOut("Host requests nested deeper than %d at line %d\n", kHostExchangeMaxDepth, playbackLine);
     playbackError = kPlaybackSyntaxError;
     return nullptr;
   }
-  DepthScope depth;
-  RecordLine line;
-  if (!CheckPluginLine(&line, request)) return nullptr;
+  ScopedDepth depth(&g_playback_depth);
+  if (!CheckPluginLine(line, request)) return nullptr;
   for (;;) {
-    const char* message = ReadRecordLine(&line, kHostTag, true);
+    const char* message = ReadRecordLine(line, kHostTag, true);
     if (!message) return nullptr;
-    if (!IsHostRequest(message)) {
-      PortFree(g_last_response);
-      g_last_response = PortStrdup(message);
-      return g_last_response;
+    std::string parseError;
+    JsonValue* parsed = JsonParse(message, &parseError);
+    if (!IsRequestMessage(parsed)) {
+      *tree = parsed;
+      if (!parsed) *error = parseError;
+      return message;
     }
     // A host request made while the plugin waits: answer it, check the answer.
-    if (!CheckPluginLine(&line, VUSK_Client_CmdParser(message))) return nullptr;
+    if (!CheckPluginLine(line, VuskDispatchParsed(parsed))) return nullptr;
   }
+}
+
+}  // namespace
+
+const char* PlaybackExchange(const char* request) {
+  RecordLine line;
+  JsonValue* tree = nullptr;
+  std::string error;
+  const char* message = NextResponse(&line, request, &tree, &error);
+  JsonFree(tree);
+  if (!message) return nullptr;
+  PortFree(g_last_response);
+  g_last_response = PortStrdup(message);
+  return g_last_response;
+}
+
+JsonValue* PlaybackExchangeParsed(const char* request, std::string* error) {
+  RecordLine line;
+  JsonValue* tree = nullptr;
+  std::string ignored;
+  NextResponse(&line, request, &tree, error ? error : &ignored);
+  return tree;
 }

@@ -11,6 +11,9 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+
+#include "os_aware/simple_json/simple_json.h"
 
 // Set by -ignore_error: go on after errors that leave a next line to read.
 extern bool ignoreError;
@@ -55,3 +58,8 @@ int PlaybackRun(const char* path);
 // against the record and returns the recorded response (owned here, valid
 // until the next call), or null.
 const char* PlaybackExchange(const char* request);
+
+// PlaybackExchange with the response parsed (a JrExchangeFn): its tree, owned
+// by the caller, or null, with *error (when given) the parser's text when the
+// recorded response does not parse. Each recorded line is parsed once.
+JsonValue* PlaybackExchangeParsed(const char* request, std::string* error);

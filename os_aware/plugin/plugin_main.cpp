@@ -19,6 +19,7 @@ constexpr const char* kDefaultProgramName = "vusk_threadx";
 int RunPlayback(int argc, char** argv, const CommandLine& line, PluginSetupFn setup) {
   ignoreError = line.ignoreError;
   VUSK_Client_CmdInit(argc, argv, PlaybackExchange);
+  VuskUseParsedExchange(PlaybackExchangeParsed);
   if (setup) setup(PlaybackExchange);
   return ExitWith(ExitReason::FromPlayback, PlaybackRun(line.recordPath));
 }

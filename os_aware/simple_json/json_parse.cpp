@@ -8,6 +8,15 @@
 // of an object is reported and the object goes on, which is why one parse can
 // yield several lines. Nesting is bounded by kJsonMaxDepth; hitting the bound
 // ends the whole parse at once, without the follow-up errors of every level.
+//
+// The grammar, one rule above each function that parses it:
+//
+//   value  -> object | array | string | number | 'true' | 'false' | 'null'
+//   object -> '{' [ member { ',' member } ] '}'
+//   member -> string ':' value
+//   array  -> '[' [ value { ',' value } ] ']'
+//   string -> '"' { byte | '\' escape } '"'
+//   number -> [ '-' ] digit { digit }          (64-bit integers only)
 #include "os_aware/simple_json/json_parse.h"
 
 #include <array>
@@ -23,7 +32,6 @@ namespace {
 
 struct JsonParser {
   std::string error;   // every message so far, newline-joined
-  const char* start;   // first character of the text
   const char* cursor;  // next character to read; never beyond end
   const char* end;     // the terminating zero byte
   int depth;           // arrays and objects currently open
@@ -87,6 +95,7 @@ bool ParseUnexpected(JsonParser* parser, JsonValue**) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// number -> [ '-' ] digit { digit }
 // On failure the cursor stays on the number's first character.
 bool ParseNumber(JsonParser* parser, JsonValue** out) {
   const char* digits = parser->cursor;
@@ -127,6 +136,7 @@ bool TakeWord(JsonParser* parser, const char* word, size_t length) {
   return true;
 }
 
+// value -> 'true' | 'false'
 bool ParseBoolean(JsonParser* parser, JsonValue** out) {
   if (TakeWord(parser, "true", 4)) {
     *out = JsonNewBool(1);
@@ -139,6 +149,7 @@ bool ParseBoolean(JsonParser* parser, JsonValue** out) {
   return true;
 }
 
+// value -> 'null'
 bool ParseNull(JsonParser* parser, JsonValue** out) {
   if (!TakeWord(parser, "null", 4)) {
     AddError(parser, "unable to parse null, got '%s'", parser->cursor);
@@ -206,6 +217,7 @@ struct StringSlice {
   size_t length;  // no zero byte within
 };
 
+// string -> '"' { byte | '\' escape } '"'
 // Reads the string whose opening quotation mark is at the cursor; false
 // after an error.
 bool ScanString(JsonParser* parser, StringSlice* slice) {
@@ -256,7 +268,7 @@ constexpr uint8_t kInAfterComma = 1 << kAfterComma;
 constexpr uint8_t kInAnyState = (1 << kStateCount) - 1;
 
 enum RuleAction : uint8_t {
-  kFail,     // report message with the character and the rest of the text
+  kFail,     // report "unexpected '<c>' <message>, got '<rest>'"; at the end: message
   kStep,     // pass the character, go to next
   kFinish,   // pass the character; the container is complete
   kName,     // read a member name
@@ -272,7 +284,7 @@ struct ContainerRule {
   int character;      // a character, kEndMarker or kAnyCharacter
   RuleAction action;
   ContainerState next;  // state after kStep, kName, kColon, kMember, kElement
-  const char* message;
+  const char* message;  // the context words of a kFail or kColon report
 };
 
 // Array, first match wins.
@@ -280,10 +292,10 @@ constexpr ContainerRule kArrayRules[] = {
     {kInAnyState, kEndMarker, kFail, kStart, "unexpected end of input while parsing array"},
     {kInAfterValue, ',', kStep, kAfterComma, nullptr},
     {kInStart | kInAfterValue, ']', kFinish, kStart, nullptr},
-    {kInAfterComma, ',', kFail, kStart, "unexpected '%c' after comma in array contents, got '%s'"},
-    {kInAfterComma, ']', kFail, kStart, "unexpected '%c' after comma in array contents, got '%s'"},
-    {kInStart, ',', kFail, kStart, "unexpected '%c' at beginning of array contents, got '%s'"},
-    {kInAfterValue, kAnyCharacter, kFail, kStart, "unexpected '%c' after value in array contents, got '%s'"},
+    {kInAfterComma, ',', kFail, kStart, "after comma in array contents"},
+    {kInAfterComma, ']', kFail, kStart, "after comma in array contents"},
+    {kInStart, ',', kFail, kStart, "at beginning of array contents"},
+    {kInAfterValue, kAnyCharacter, kFail, kStart, "after value in array contents"},
     {kInStart | kInAfterComma, kAnyCharacter, kElement, kAfterValue, nullptr},
 };
 
@@ -294,13 +306,13 @@ constexpr ContainerRule kObjectRules[] = {
     {kInStart | kInAfterComma, '"', kName, kAfterName, nullptr},
     {kInAfterName, kAnyCharacter, kColon, kAfterColon, "after name in object contents"},
     {kInStart | kInAfterValue, '}', kFinish, kStart, nullptr},
-    {kInStart, kAnyCharacter, kFail, kStart, "unexpected '%c' at beginning of object contents, got '%s'"},
-    {kInAfterComma, kAnyCharacter, kFail, kStart, "unexpected '%c' after comma in object contents, got '%s'"},
-    {kInAfterColon, ',', kFail, kStart, "unexpected '%c' after colon in object contents, got '%s'"},
-    {kInAfterColon, '}', kFail, kStart, "unexpected '%c' after colon in object contents, got '%s'"},
+    {kInStart, kAnyCharacter, kFail, kStart, "at beginning of object contents"},
+    {kInAfterComma, kAnyCharacter, kFail, kStart, "after comma in object contents"},
+    {kInAfterColon, ',', kFail, kStart, "after colon in object contents"},
+    {kInAfterColon, '}', kFail, kStart, "after colon in object contents"},
     {kInAfterColon, kAnyCharacter, kMember, kAfterValue, nullptr},
     {kInAfterValue, ',', kStep, kAfterComma, nullptr},
-    {kInAfterValue, kAnyCharacter, kFail, kStart, "unexpected '%c' after value in object contents, got '%s'"},
+    {kInAfterValue, kAnyCharacter, kFail, kStart, "after value in object contents"},
 };
 
 // Index of the first rule for state and character (kEndMarker included).
@@ -348,7 +360,7 @@ void ReportRule(JsonParser* parser, const ContainerRule& rule) {
   if (parser->cursor == parser->end) {
     AddError(parser, "%s", rule.message);
   } else {
-    AddError(parser, rule.message, *parser->cursor, parser->cursor);
+    AddError(parser, "unexpected '%c' %s, got '%s'", *parser->cursor, rule.message, parser->cursor);
   }
 }
 
@@ -362,6 +374,8 @@ bool TooDeep(JsonParser* parser) {
 
 // The value parsers of arrays and objects. *out receives the container at
 // once, so a stopped container hands back what it holds so far.
+
+// array -> '[' [ value { ',' value } ] ']'      (kArrayRules)
 bool ParseArray(JsonParser* parser, JsonValue** out) {
   if (TooDeep(parser)) return false;
   JsonValue* array = *out = JsonNewArray();
@@ -391,6 +405,7 @@ bool ParseArray(JsonParser* parser, JsonValue** out) {
   return false;
 }
 
+// member -> string ':' value     (the name and colon taken by ParseObject)
 // Parses one member value and sets it under name. A failed value is
 // reported and dropped; the object goes on unless the parse is over.
 bool ParseMember(JsonParser* parser, JsonValue* object, StringSlice name) {
@@ -406,6 +421,7 @@ bool ParseMember(JsonParser* parser, JsonValue* object, StringSlice name) {
   return true;
 }
 
+// object -> '{' [ member { ',' member } ] '}'   (kObjectRules)
 bool ParseObject(JsonParser* parser, JsonValue** out) {
   if (TooDeep(parser)) return false;
   JsonValue* object = *out = JsonNewObject();
@@ -473,6 +489,7 @@ constexpr std::array<ValueParser, 256> kValueParsers = [] {
   return table;
 }();
 
+// value -> object | array | string | number | 'true' | 'false' | 'null'
 bool ParseValue(JsonParser* parser, JsonValue** out) {
   SkipSpaces(parser);
   return kValueParsers[static_cast<unsigned char>(*parser->cursor)](parser, out);
@@ -483,7 +500,7 @@ bool ParseValue(JsonParser* parser, JsonValue** out) {
 JsonValue* JsonParse(const char* text, std::string* error) {
   if (!text) text = "";
   JsonParser parser{};
-  parser.start = parser.cursor = text;
+  parser.cursor = text;
   parser.end = text + strlen(text);
   JsonValue* value = nullptr;
   ParseValue(&parser, &value);

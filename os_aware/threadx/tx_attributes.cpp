@@ -244,7 +244,7 @@ constexpr size_t kOnCoreCapacity = 48;
 // "((struct TX_THREAD_STRUCT *)0x<id>)": the thread named by its whole address.
 std::string ThreadRef(uint64_t threadId) {
   char ref[kThreadRefCapacity];
-  snprintf(ref, sizeof ref, "((struct TX_THREAD_STRUCT *)0x%" PRIx64 ")", threadId);
+  snprintf(ref, sizeof ref, TX_THREAD_AT, threadId);
   return ref;
 }
 
@@ -331,21 +331,21 @@ int StoreNumber(const char* text, VuskValue* value) {
       VuskValueStoreInteger(value, number);
       break;
   }
-  return kTxOk;
+  return kStatusOk;
 }
 
 int StoreReal(const char* text, VuskValue* value) {
-  if (value->type == VUSK_TYPE_FLOAT) return sscanf(text, "%f", &value->value.f32) == 1 ? kTxOk : kTxFailed;
-  return sscanf(text, "%lf", &value->value.f64) == 1 ? kTxOk : kTxFailed;
+  if (value->type == VUSK_TYPE_FLOAT) return sscanf(text, "%f", &value->value.f32) == 1 ? kStatusOk : kStatusFailed;
+  return sscanf(text, "%lf", &value->value.f64) == 1 ? kStatusOk : kStatusFailed;
 }
 
 // Takes over text (from the string-evaluate service).
 int StoreAnswer(BridgeContext* bc, char* text, VuskValue* value) {
   if (value->type == VUSK_TYPE_STRING) {
     value->value.string = text;
-    return kTxOk;
+    return kStatusOk;
   }
-  int status = kTxFailed;
+  int status = kStatusFailed;
   if (VuskValueTypeIsInteger(value->type)) {
     status = StoreNumber(text, value);
   } else if (value->type == VUSK_TYPE_FLOAT || value->type == VUSK_TYPE_DOUBLE) {
@@ -357,30 +357,30 @@ int StoreAnswer(BridgeContext* bc, char* text, VuskValue* value) {
 
 int EvaluateInto(BridgeContext* bc, const char* text, VuskValue* value) {
   char* answer = nullptr;
-  if (bc->services.stringEval(bc, text, &answer) != kTxOk) {
+  if (bc->services.stringEval(bc, text, &answer) != kStatusOk) {
     bc->services.release(bc, answer);
-    return kTxFailed;
+    return kStatusFailed;
   }
-  if (!answer) return kTxFailed;
+  if (!answer) return kStatusFailed;
   return StoreAnswer(bc, answer, value);
 }
 
 int ThreadStatusColumn(BridgeContext* bc, ThreadxTargetState* target, VuskValue* value) {
-  VuskValue address = VuskValueOfType(VUSK_TYPE_UINT64);
-  if (bc->services.expressionEval(bc, "$thl_temp", &address) != kTxOk) return kTxFailed;
-  return TxTaskStatusGet(bc, target, address.value.u64, value);
+  uint64_t address = 0;
+  if (BridgeEvaluate(bc, "$thl_temp", &address) != kStatusOk) return kStatusFailed;
+  return TxTaskStatusGet(bc, target, address, value);
 }
 
 // The SMP status text, or an empty one when the thread's core cannot be
 // told.
 std::string SmpStatusText(BridgeContext* bc, const ThreadxTargetState* target, const std::string& r) {
   std::string coreOf = r + "->" + target->coreField;
-  VuskValue core = VuskValueOfType(VUSK_TYPE_UINT64);
-  if (bc->services.expressionEval(bc, coreOf.c_str(), &core) != kTxOk) return {};
-  const VUSK_ServiceCntx* host = bc->host;
-  if (core.value.u64 >= host->coreCount || !host->coreIdList) return {};
+  uint64_t core = 0;
+  if (BridgeEvaluate(bc, coreOf.c_str(), &core) != kStatusOk) return {};
+  const BridgeSettings& cores = bc->settings;
+  if (core >= cores.coreCount || !cores.coreIdList) return {};
   char onCore[kOnCoreCapacity];
-  snprintf(onCore, sizeof onCore, " on Core %" PRId64, static_cast<int64_t>(host->coreIdList[core.value.u64] - 1));
+  snprintf(onCore, sizeof onCore, " on Core %" PRId64, static_cast<int64_t>(cores.coreIdList[core] - 1));
   return "`if (" + r + " == (struct TX_THREAD_STRUCT *)_tx_thread_current_ptr[" + coreOf +
          "]) {print \"Executing" + onCore + "\"} else {if (" + StateTests(r);
 }
@@ -389,32 +389,36 @@ std::string SmpStatusText(BridgeContext* bc, const ThreadxTargetState* target, c
 
 int TxObjectListAttribute(BridgeContext* bc, ThreadxTargetState* target, int32_t kind,
                           const VuskParentRef* parent, int32_t attribute, VuskValue* value) {
-  if (kind < 0 || kind >= kObjectKindCount || !value) return kTxFailed;
-  if (parent && kind != kObjThread) return kTxFailed;
+  if (kind < 0 || kind >= kObjectKindCount || !value) return kStatusFailed;
+  if (parent && kind != kObjThread) return kStatusFailed;
   const KindAttributes& table = kAttributes[kind];
-  if (attribute < 0 || attribute >= table.count) return kTxFailed;
+  if (attribute < 0 || attribute >= table.count) return kStatusFailed;
   const AttributeTemplate* row = &table.rows[attribute];
   if (row->form == kFormStatus) return ThreadStatusColumn(bc, target, value);
   const char* text = PickTemplate(bc, target, row, value->type);
-  if (!text) return kTxFailed;
+  if (!text) return kStatusFailed;
   return EvaluateInto(bc, text, value);
 }
 
 int TxTaskNameGet(BridgeContext* bc, uint64_t threadId, VuskValue* value) {
-  if (!value || value->type != VUSK_TYPE_STRING) return kTxFailed;
+  if (!value || value->type != VUSK_TYPE_STRING) return kStatusFailed;
   std::string r = ThreadRef(threadId);
   std::string text = "`if(" + r + "->tx_thread_name) {mprintf(\"%s\", " + r + "->tx_thread_name)} else {print/x " +
                      r + "+0}`";
   return EvaluateInto(bc, text.c_str(), value);
 }
 
+int TxEvaluateThreadField(BridgeContext* bc, uint64_t threadId, const char* field, uint64_t* value) {
+  return BridgeEvaluateFormat(bc, value, TX_THREAD_AT "->%s", threadId, field);
+}
+
 int TxTaskStatusGet(BridgeContext* bc, ThreadxTargetState* target, uint64_t threadId, VuskValue* value) {
-  if (!value || value->type != VUSK_TYPE_STRING) return kTxFailed;
+  if (!value || value->type != VUSK_TYPE_STRING) return kStatusFailed;
   std::string r = ThreadRef(threadId);
   std::string text;
   if (SmpMode(target)) {
     text = SmpStatusText(bc, target, r);
-    if (text.empty()) return kTxFailed;
+    if (text.empty()) return kStatusFailed;
   } else {
     text = "`if (" + r + " == (struct TX_THREAD_STRUCT *)_tx_thread_current_ptr) {print \"Executing\"} else {if (" +
            StateTests(r);

@@ -1,11 +1,12 @@
-// tx_bridge: the bridge pool and the two host settings asked by command; see
-// tx_bridge.h. The service operations themselves are in
-// tx_bridge_services.cpp and tx_bridge_files.cpp.
+// tx_bridge: the bridge pool, the expression helpers and the two host
+// settings asked by command; see tx_bridge.h. The service operations
+// themselves are in tx_bridge_services.cpp and tx_bridge_files.cpp.
 //
 // Invariant: an entry is free exactly when its use count is 0; its host
-// pointer is then null.
+// pointer is then null, and it holds no core list.
 #include "os_aware/threadx/tx_bridge.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "os_aware/interface/vusk_service.h"
@@ -29,19 +30,50 @@ constexpr const char* kPhySpaceOff = "= off";
 constexpr const char* kUserConfigDirCommand = "__user_cfg_dir";
 constexpr int32_t kOutputWanted = 1;
 
+// Who gives a flag its value for the host: the awareness answers it (a
+// release writes it back), or the host's handler sets it for the call it
+// serves (never written back).
+enum class FlagOwner : uint8_t { kAwarenessAnswers, kHandlerSets };
+
 // Maps each flag of the copy to its bit in the host's record.
 struct InfoFlagMap {
   bool BridgeInfo::*field;
   VuskInfoFlag bit;
+  FlagOwner owner;
 };
 constexpr InfoFlagMap kInfoFlags[] = {
-    {&BridgeInfo::kernelInPhysicalAddress, kInfoKernelInPhysicalAddress},
-    {&BridgeInfo::translateAddressOnMasterProcess, kInfoTranslateAddressOnMasterProcess},
-    {&BridgeInfo::treatMasterProcessAsKernel, kInfoTreatMasterProcessAsKernel},
-    {&BridgeInfo::showObjectNumber, kInfoShowObjectNumber},
-    {&BridgeInfo::fixVuskMemSpc, kInfoFixVuskMemSpc},
-    {&BridgeInfo::distinguishCpuModes, kInfoDistinguishCpuModes},
+    {&BridgeInfo::kernelInPhysicalAddress, kInfoKernelInPhysicalAddress, FlagOwner::kAwarenessAnswers},
+    {&BridgeInfo::translateAddressOnMasterProcess, kInfoTranslateAddressOnMasterProcess, FlagOwner::kAwarenessAnswers},
+    {&BridgeInfo::treatMasterProcessAsKernel, kInfoTreatMasterProcessAsKernel, FlagOwner::kAwarenessAnswers},
+    {&BridgeInfo::showObjectNumber, kInfoShowObjectNumber, FlagOwner::kHandlerSets},
+    {&BridgeInfo::fixVuskMemSpc, kInfoFixVuskMemSpc, FlagOwner::kAwarenessAnswers},
+    {&BridgeInfo::distinguishCpuModes, kInfoDistinguishCpuModes, FlagOwner::kAwarenessAnswers},
 };
+
+// The members the awareness answers, into the host's record. A nested call
+// shares the outer call's copy, so what it writes is the outer copy with
+// the awareness's answers since.
+void WriteAnswersBack(const BridgeInfo* from, VuskPluginInfo* to) {
+  to->versionAcknowledge = from->versionAcknowledge;
+  to->reserved = from->reserved;
+  to->fakeTidForMasterProcess = from->fakeTidForMasterProcess;
+  to->pageSize = from->pageSize;
+  to->noiceMask = from->noiceMask;
+  for (const InfoFlagMap& map : kInfoFlags) {
+    if (map.owner == FlagOwner::kAwarenessAnswers) VuskInfoSet(to, map.bit, from->*map.field);
+  }
+}
+
+// The host's core ids, copied: the service context's list is replaced when
+// a TargetInit is served during the call.
+void CopyCores(const VUSK_ServiceCntx* host, BridgeSettings* to) {
+  to->coreCount = host->coreCount;
+  to->coreIdList = nullptr;
+  if (!host->coreIdList || host->coreCount <= 1) return;
+  size_t bytes = static_cast<size_t>(host->coreCount) * sizeof(uint64_t);
+  to->coreIdList = static_cast<uint64_t*>(PortAlloc(bytes));
+  memcpy(to->coreIdList, host->coreIdList, bytes);
+}
 
 void CopySettings(const VUSK_ServiceCntx* host, BridgeSettings* to) {
   to->cpumajor = host->majorCpuType;
@@ -56,10 +88,14 @@ void CopySettings(const VUSK_ServiceCntx* host, BridgeSettings* to) {
   to->explorerInactive = !VuskCntxHas(host, kCntxExplorerIsActive);
   to->pliskInValidation = VuskCntxHas2(host, kCntx2PliskInValidation);
   to->suppressErrMsg = VuskCntxHas2(host, kCntx2SuppressErrMsg);
-  to->minorCpuTypes = host->minorCpuTypes;
   to->cpuAddressSize = host->cpuAddressSize;
-  to->sharedLibPath = host->sharedLibPath;
-  to->realSharedLibPath = host->realSharedLibPath;
+  CopyCores(host, to);
+}
+
+bool EntryFree(int index) {
+  assert(g_use_count[index] >= 0);
+  assert((g_use_count[index] == 0) == (g_pool[index].host == nullptr));
+  return g_use_count[index] == 0;
 }
 
 int PoolIndexOf(const BridgeContext* bc) {
@@ -100,6 +136,7 @@ uint8_t BridgeInfoFlags(const BridgeInfo* info) {
 
 void BridgePoolInit() {
   for (int i = 0; i < kBridgePoolSize; i++) {
+    PortFree(g_pool[i].settings.coreIdList);
     g_pool[i] = BridgeContext{};
     g_pool[i].services = *BridgeStandardServices();
     g_use_count[i] = 0;
@@ -109,11 +146,11 @@ void BridgePoolInit() {
 BridgeContext* BridgeAcquire(VUSK_ServiceCntx* host) {
   int free_index = -1;
   for (int i = 0; i < kBridgePoolSize; i++) {
-    if (g_use_count[i] > 0 && g_pool[i].host == host) {
+    if (!EntryFree(i) && g_pool[i].host == host) {
       g_use_count[i]++;
       return &g_pool[i];
     }
-    if (g_use_count[i] == 0 && free_index < 0) free_index = i;
+    if (EntryFree(i) && free_index < 0) free_index = i;
   }
   if (free_index < 0) {
     VuskServiceMessageDisplay(host, kPoolMessageType, "%s", kPoolExhausted);
@@ -122,7 +159,6 @@ BridgeContext* BridgeAcquire(VUSK_ServiceCntx* host) {
   BridgeContext* bc = &g_pool[free_index];
   g_use_count[free_index] = 1;
   bc->host = host;
-  bc->word = 0;
   CopySettings(host, &bc->settings);
   BridgeInfoFromHost(&host->info, &bc->info);
   return bc;
@@ -130,9 +166,13 @@ BridgeContext* BridgeAcquire(VUSK_ServiceCntx* host) {
 
 void BridgeRelease(BridgeContext* bc) {
   int index = PoolIndexOf(bc);
-  if (index < 0 || g_use_count[index] <= 0) return;
+  if (index < 0) return;
+  assert(!EntryFree(index));  // a release without its acquire
+  if (EntryFree(index)) return;
+  WriteAnswersBack(&bc->info, &bc->host->info);
   if (--g_use_count[index] > 0) return;
-  bc->host->info.reserved = bc->info.reserved;
+  PortFree(bc->settings.coreIdList);
+  bc->settings.coreIdList = nullptr;
   bc->host = nullptr;
 }
 
@@ -145,7 +185,7 @@ int32_t BridgeUsePhySpace(BridgeContext* bc) {
   if (g_use_phy_space != kPhySpaceUnknown) return g_use_phy_space;
   char* output = nullptr;
   int status = bc->services.commandExecOutput(bc, kPhySpaceCommand, kOutputWanted, &output);
-  if (status != kTxOk) {
+  if (status != kStatusOk) {
     bc->services.release(bc, output);
     return 0;
   }
@@ -158,7 +198,7 @@ const char* BridgeUserConfigDir(BridgeContext* bc) {
   if (g_user_config_dir) return g_user_config_dir;
   char* output = nullptr;
   int status = bc->services.commandExecOutput(bc, kUserConfigDirCommand, kOutputWanted, &output);
-  if (status != kTxOk || !output) {
+  if (status != kStatusOk || !output) {
     bc->services.release(bc, output);
     return nullptr;
   }
@@ -174,6 +214,23 @@ void BridgeResetHostSettings() {
   g_use_phy_space = kPhySpaceUnknown;
   PortFree(g_user_config_dir);
   g_user_config_dir = nullptr;
+}
+
+int BridgeEvaluate(BridgeContext* bc, const char* expression, uint64_t* number) {
+  VuskValue value = VuskValueOfType(VUSK_TYPE_UINT64);
+  int status = bc->services.expressionEval(bc, expression, &value);
+  if (status == kStatusOk) *number = value.value.u64;
+  return status;
+}
+
+int BridgeEvaluateFormat(BridgeContext* bc, uint64_t* number, const char* format, ...) {
+  char expression[kExpressionCapacity];
+  va_list args;
+  va_start(args, format);
+  int length = vsnprintf(expression, sizeof expression, format, args);
+  va_end(args);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof expression) return kStatusFailed;
+  return BridgeEvaluate(bc, expression, number);
 }
 
 int BridgeMessage(BridgeContext* bc, int32_t messageType, const char* format, ...) {

@@ -1,21 +1,26 @@
 // tx_bridge: the adapter between the callback table and the ThreadX logic.
 //
 // The ThreadX operations never touch a service context or a JSON value: each
-// receives a BridgeContext, which carries a copy of the session settings, a
-// copy of the plugin-info record and the table of host services the logic may
-// use. A callback borrows one context from the bridge pool for the duration
-// of the call and gives it back afterwards.
+// receives a BridgeContext, which carries a copy of the session settings
+// (the host's cores among them), a copy of the plugin-info record and the
+// table of host services the logic may use. Only the services themselves
+// (tx_bridge_services.cpp) reach the service context behind the entry. A
+// callback borrows one context from the bridge pool for the duration of the
+// call and gives it back afterwards.
 //
-// Pool: kBridgePoolSize entries, each with a use count. A nested callback for
-// the same service context (the host calling in while the plugin waits for
-// it) shares the entry of the outer call; the host's record is written back
-// only when the outermost user releases it. All entries busy with other
-// sessions: the host is told "VUSK Bridge: Failed to get service context.\n"
-// and the callback answers 1.
+// Pool: kBridgePoolSize entries, each with a use count; an entry is free
+// exactly when its use count is 0. A nested callback for the same service
+// context (the host calling in while the plugin waits for it) shares the
+// entry of the outer call, with the outer call's copies. Every release
+// writes the members the awareness answers back into the host's
+// plugin-info record (BridgeRelease); the last one also frees the entry. All
+// entries busy with other sessions: the host is told "VUSK Bridge: Failed to
+// get service context.\n" and the callback answers 1.
 //
-// Results of every service operation: 0 success, else the host's "return"
-// value or 1; 3 for register and memory operations while abortAction is set
-// (answered without asking the host).
+// Results of every service operation (vusk_status.h): kStatusOk, else the
+// host's "return" value or kStatusFailed; kStatusAborted for register and
+// memory operations while abortAction is set (answered without asking the
+// host).
 #pragma once
 
 #include <cstdarg>
@@ -29,12 +34,6 @@
 constexpr int kBridgePoolSize = 15;
 constexpr int kBridgeServiceCount = 33;
 
-// Result codes shared by the ThreadX operations.
-constexpr int kTxOk = 0;
-constexpr int kTxFailed = 1;
-constexpr int kTxEmpty = 2;
-constexpr int kTxAborted = 3;
-
 struct BridgeContext;
 
 // The plugin-info record as the ThreadX logic sees it: the flags as plain
@@ -42,7 +41,7 @@ struct BridgeContext;
 struct BridgeInfo {
   uint32_t versionAcknowledge;
   uint32_t versionRequired;
-  uint64_t reserved;  // written back to the host when the entry is released
+  uint64_t reserved;
   bool kernelInPhysicalAddress;
   bool translateAddressOnMasterProcess;
   bool treatMasterProcessAsKernel;
@@ -61,7 +60,10 @@ struct BridgeInfo {
 // stringEval (7), allocate (13) and commandExecOutput (27) belong to the
 // caller, who gives them back through release (14).
 struct BridgeServiceTable {
-  int (*registerRead)(BridgeContext* bc, int32_t reg, uint32_t* value);
+  // core kVuskNoCore: the register of the core the host has selected, asked
+  // whole; a core (0-based host core): that core's register, asked 4 bytes
+  // wide. The value is answered in 32 bits either way.
+  int (*registerRead)(BridgeContext* bc, int64_t core, int32_t reg, uint32_t* value);
   int (*registerWrite)(BridgeContext* bc, int32_t reg, uint32_t value);
   int (*threadRegisterRead)(BridgeContext* bc, uint64_t threadId, int32_t reg, uint32_t* value);
   int (*threadRegisterWrite)(BridgeContext* bc, uint64_t threadId, int32_t reg, uint32_t value);
@@ -111,6 +113,8 @@ static_assert(sizeof(BridgeServiceTable) == kBridgeServiceCount * sizeof(void*),
               "the service table holds its 33 operations and nothing else");
 
 // Session settings copied from the service context when an entry is taken.
+// Nothing in them points into the service context, which a request served
+// during the call may change.
 struct BridgeSettings {
   int16_t cpumajor;
   int16_t cpuminor;
@@ -124,15 +128,16 @@ struct BridgeSettings {
   bool explorerInactive;
   bool pliskInValidation;
   bool suppressErrMsg;
-  const int32_t* minorCpuTypes;  // borrowed from the service context
   uint32_t cpuAddressSize;
-  const char* sharedLibPath;  // borrowed
-  const char* realSharedLibPath;
+  // The host's cores: coreIdList[k] is the host's 1-based core id of kernel
+  // core k. The entry's own copy (freed with the entry), null unless the
+  // host listed more than one core.
+  uint64_t coreCount;
+  uint64_t* coreIdList;
 };
 
 struct BridgeContext {
   VUSK_ServiceCntx* host;  // null while the entry is free
-  uint64_t word;
   BridgeSettings settings;
   BridgeServiceTable services;
   BridgeInfo info;
@@ -147,7 +152,9 @@ void BridgePoolInit();
 // null after telling the host that none is free.
 BridgeContext* BridgeAcquire(VUSK_ServiceCntx* host);
 
-// Ends one use; the last one writes the reserved info word back and frees
+// Ends one use: writes the info members the awareness answers back into
+// the host's record (all but versionRequired, showObjectNumber and the
+// kernel version, which the host's handler sets); the last use also frees
 // the entry. Pointers that are not pool entries are ignored.
 void BridgeRelease(BridgeContext* bc);
 
@@ -162,6 +169,22 @@ const BridgeServiceTable* BridgeStandardServices();
 void BridgeInfoFromHost(const VuskPluginInfo* from, BridgeInfo* to);
 // The flag bits of the copy in the host's layout.
 uint8_t BridgeInfoFlags(const BridgeInfo* info);
+
+// ---- Expressions ---------------------------------------------------------------
+
+// Room for any expression the logic formats: the longest template with a
+// whole 64-bit address in it.
+constexpr size_t kExpressionCapacity = 256;
+
+// Evaluates expression through the expression service into a whole 64-bit
+// integer; callers that want fewer bits take the low ones. The service's
+// status; *number is set only on kStatusOk.
+int BridgeEvaluate(BridgeContext* bc, const char* expression, uint64_t* number);
+
+// The same for an expression formatted printf-style; kStatusFailed without
+// a request when it would not fit kExpressionCapacity.
+int BridgeEvaluateFormat(BridgeContext* bc, uint64_t* number, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // ---- Host settings asked by command ----------------------------------------
 

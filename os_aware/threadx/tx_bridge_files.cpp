@@ -12,72 +12,72 @@
 namespace {
 
 int LineRead(BridgeContext*, char* buffer, int length, FILE* stream) {
-  if (!stream || !buffer || length <= 0) return kTxFailed;
-  return fgets(buffer, length, stream) ? kTxOk : kTxFailed;
+  if (!stream || !buffer || length <= 0) return kStatusFailed;
+  return fgets(buffer, length, stream) ? kStatusOk : kStatusFailed;
 }
 
 int Open(BridgeContext*, const char* path, const char* mode, FILE** stream) {
-  if (!path || !mode || !stream) return kTxFailed;
+  if (!path || !mode || !stream) return kStatusFailed;
   *stream = fopen(path, mode);
-  return *stream ? kTxOk : kTxFailed;
+  return *stream ? kStatusOk : kStatusFailed;
 }
 
 int Close(BridgeContext*, FILE* stream) {
-  if (!stream) return kTxFailed;
-  return fclose(stream) == 0 ? kTxOk : kTxFailed;
+  if (!stream) return kStatusFailed;
+  return fclose(stream) == 0 ? kStatusOk : kStatusFailed;
 }
 
 int Rewind(BridgeContext*, FILE* stream) {
-  if (!stream) return kTxFailed;
+  if (!stream) return kStatusFailed;
   rewind(stream);
-  return kTxOk;
+  return kStatusOk;
 }
 
 int ClearError(BridgeContext*, FILE* stream) {
-  if (!stream) return kTxFailed;
+  if (!stream) return kStatusFailed;
   clearerr(stream);
-  return kTxOk;
+  return kStatusOk;
 }
 
 int Read(BridgeContext*, void* buffer, size_t size, size_t count, FILE* stream, size_t* done) {
-  if (!stream || !buffer || size == 0 || count == 0) return kTxFailed;
+  if (!stream || !buffer || size == 0 || count == 0) return kStatusFailed;
   size_t got = fread(buffer, size, count, stream);
   if (done) *done = got;
-  return got == count ? kTxOk : kTxFailed;
+  return got == count ? kStatusOk : kStatusFailed;
 }
 
 int Write(BridgeContext*, const void* buffer, size_t size, size_t count, FILE* stream, size_t* done) {
-  if (!stream || !buffer || size == 0 || count == 0) return kTxFailed;
+  if (!stream || !buffer || size == 0 || count == 0) return kStatusFailed;
   size_t put = fwrite(buffer, size, count, stream);
   if (done) *done = put;
-  return put == count ? kTxOk : kTxFailed;
+  return put == count ? kStatusOk : kStatusFailed;
 }
 
 int Eof(BridgeContext*, FILE* stream, int* atEnd) {
-  if (!stream || !atEnd) return kTxFailed;
+  if (!stream || !atEnd) return kStatusFailed;
   *atEnd = feof(stream) != 0;
-  return kTxOk;
+  return kStatusOk;
 }
 
 int Error(BridgeContext*, FILE* stream, int* failed) {
-  if (!stream || !failed) return kTxFailed;
+  if (!stream || !failed) return kStatusFailed;
   *failed = ferror(stream) != 0;
-  return kTxOk;
+  return kStatusOk;
 }
 
 int Seek(BridgeContext*, FILE* stream, int64_t offset, int whence) {
-  if (!stream) return kTxFailed;
+  if (!stream) return kStatusFailed;
   // long is 32 bits on some hosts: refuse what it cannot carry.
-  if (offset != static_cast<long>(offset)) return kTxFailed;
-  return fseek(stream, static_cast<long>(offset), whence) == 0 ? kTxOk : kTxFailed;
+  if (offset != static_cast<long>(offset)) return kStatusFailed;
+  return fseek(stream, static_cast<long>(offset), whence) == 0 ? kStatusOk : kStatusFailed;
 }
 
 int Tell(BridgeContext*, FILE* stream, int64_t* position) {
-  if (!stream || !position) return kTxFailed;
+  if (!stream || !position) return kStatusFailed;
   long at = ftell(stream);
-  if (at < 0) return kTxFailed;
+  if (at < 0) return kStatusFailed;
   *position = at;
-  return kTxOk;
+  return kStatusOk;
 }
 
 }  // namespace

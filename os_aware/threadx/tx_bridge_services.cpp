@@ -2,10 +2,10 @@
 // each over one typed service call with the table's fixed arguments.
 //
 // Fixed arguments: no core for every operation but the thread-register ones
-// (core 0, sent as "coreId": 1); fromDebugger is inRegisterRead; register
-// and memory operations answer kTxAborted without a request while the
-// session's abortAction is set. The file services (15 to 25) are in
-// tx_bridge_files.cpp.
+// (core 0, sent as "coreId": 1) and a register read of a named core;
+// fromDebugger is inRegisterRead; register and memory operations answer
+// kStatusAborted without a request while the session's abortAction is set.
+// The file services (15 to 25) are in tx_bridge_files.cpp.
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int64_t kWholeRegister = -1;
+constexpr int64_t kCoreRegisterWidth = 4;  // what a register of a named core is asked as
 constexpr int32_t kNotForMemoryAccess = 0;
 constexpr int32_t kNoSearch = 0;
 constexpr int32_t kNoOutput = 0;
@@ -24,16 +25,17 @@ constexpr int64_t kThreadRegisterCore = 0;  // goes out as "coreId": 1
 
 bool Aborting(const BridgeContext* bc) { return bc->settings.abortAction; }
 
-int RegisterRead(BridgeContext* bc, int32_t reg, uint32_t* value) {
-  if (Aborting(bc)) return kTxAborted;
+int RegisterRead(BridgeContext* bc, int64_t core, int32_t reg, uint32_t* value) {
+  if (Aborting(bc)) return kStatusAborted;
+  int64_t width = core == kVuskNoCore ? kWholeRegister : kCoreRegisterWidth;
   uint64_t wide = 0;
-  int status = VuskServiceRegisterRead(bc->host, reg, kWholeRegister, inRegisterRead, kVuskNoCore, kNoTask, &wide);
+  int status = VuskServiceRegisterRead(bc->host, reg, width, inRegisterRead, core, kNoTask, &wide);
   if (value) *value = static_cast<uint32_t>(wide);
   return status;
 }
 
 int RegisterWrite(BridgeContext* bc, int32_t reg, uint32_t value) {
-  if (Aborting(bc)) return kTxAborted;
+  if (Aborting(bc)) return kStatusAborted;
   return VuskServiceRegisterWrite(bc->host, reg, kWholeRegister, kNotForMemoryAccess, inRegisterRead, value,
                                   kVuskNoCore, kNoTask);
 }
@@ -41,7 +43,7 @@ int RegisterWrite(BridgeContext* bc, int32_t reg, uint32_t value) {
 int ThreadRegisterRead(BridgeContext* bc, uint64_t threadId, int32_t reg, uint32_t* value) {
   uint64_t wide = 0;
   int status = VuskServiceThreadRegisterRead(bc->host, threadId, reg, kThreadRegisterCore, &wide);
-  if (status == kTxOk && value) *value = static_cast<uint32_t>(wide);
+  if (status == kStatusOk && value) *value = static_cast<uint32_t>(wide);
   return status;
 }
 
@@ -51,14 +53,14 @@ int ThreadRegisterWrite(BridgeContext* bc, uint64_t threadId, int32_t reg, uint3
 
 int MemoryRead(BridgeContext* bc, int32_t memorySpace, uint64_t address, int32_t count, int32_t size,
                void* buffer) {
-  if (Aborting(bc)) return kTxAborted;
+  if (Aborting(bc)) return kStatusAborted;
   return VuskServiceMemoryRead(bc->host, memorySpace, address, count, size, kNoTask, kVuskNoCore,
                                static_cast<uint8_t*>(buffer));
 }
 
 int MemoryWrite(BridgeContext* bc, int32_t memorySpace, uint64_t address, int32_t count, int32_t size,
                 const void* buffer) {
-  if (Aborting(bc)) return kTxAborted;
+  if (Aborting(bc)) return kStatusAborted;
   return VuskServiceMemoryWrite(bc->host, memorySpace, address, count, size, static_cast<const uint8_t*>(buffer),
                                 kVuskNoCore);
 }
@@ -90,28 +92,30 @@ int TargetStatus(BridgeContext* bc, int32_t* status) {
   return VuskServiceTargetStatus(bc->host, kVuskNoCore, status);
 }
 
-int MessageDisplay(BridgeContext* bc, int32_t messageType, const char* format, va_list args) {
+__attribute__((format(printf, 3, 0))) int MessageDisplay(BridgeContext* bc, int32_t messageType, const char* format,
+                                                         va_list args) {
   return VuskServiceMessageDisplayV(bc->host, messageType, format, args);
 }
 
 int Allocate(BridgeContext*, size_t size, void** block) {
-  if (!block) return kTxFailed;
+  if (!block) return kStatusFailed;
   *block = PortAllocZero(1, size);
-  return *block ? kTxOk : kTxFailed;
+  return *block ? kStatusOk : kStatusFailed;
 }
 
 int Release(BridgeContext*, void* block) {
   PortFree(block);
-  return kTxOk;
+  return kStatusOk;
 }
 
 constexpr const char* kDefaultQuestion = "Yes or No?";
 
-int YesNoChoose(BridgeContext* bc, int defaultChoice, const char* format, va_list args) {
+__attribute__((format(printf, 3, 0))) int YesNoChoose(BridgeContext* bc, int defaultChoice, const char* format,
+                                                      va_list args) {
   int32_t answer = defaultChoice;
   int status = format ? VuskServiceYesNoChooseV(bc->host, &answer, format, args)
                       : VuskServiceYesNoChoose(bc->host, &answer, "%s", kDefaultQuestion);
-  return status == kTxOk ? answer : defaultChoice;
+  return status == kStatusOk ? answer : defaultChoice;
 }
 
 int CommandExecOutput(BridgeContext* bc, const char* command, int32_t outputMask, char** output) {
@@ -120,7 +124,7 @@ int CommandExecOutput(BridgeContext* bc, const char* command, int32_t outputMask
 
 int MemoryPrefetch(BridgeContext* bc, int32_t memorySpace, uint64_t address, int32_t count, int32_t size,
                    int32_t stride) {
-  if (Aborting(bc)) return kTxAborted;
+  if (Aborting(bc)) return kStatusAborted;
   return VuskServiceMemoryPreFetch(bc->host, memorySpace, address, count, size, stride, kVuskNoCore);
 }
 

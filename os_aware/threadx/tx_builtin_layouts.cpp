@@ -71,14 +71,8 @@ struct SlotRun {
   int32_t step = 4;
 };
 
-constexpr bool ReadsFrameBytes(int64_t size) {
-  if (size < 0 || size == kSlotLive || (size & kSlotSpAfter)) return false;
-  int64_t plain = size & ~kSlotSpecial;
-  return plain == 1 || plain == 2 || plain == 4;
-}
-
 constexpr int64_t OffsetAt(int64_t first, int64_t size, int32_t step, int32_t index) {
-  return ReadsFrameBytes(size) ? first + int64_t{step} * index : first;
+  return TxSlotBytesRead(size) ? first + int64_t{step} * index : first;
 }
 
 template <size_t R>
@@ -112,8 +106,8 @@ constexpr bool SortedAndDistinct(const std::array<RegisterSlot, N>& slots) {
 }
 
 constexpr bool InsideFrame(int64_t offset, int64_t size, int64_t frameSize) {
-  if (!ReadsFrameBytes(size)) return true;
-  return offset >= 0 && offset + (size & ~kSlotSpecial) <= frameSize;
+  int64_t bytes = TxSlotBytesRead(size);
+  return bytes == 0 || (offset >= 0 && offset + bytes <= frameSize);
 }
 
 template <size_t N>

@@ -11,7 +11,6 @@
 // host's 1-based core id (coreIdList[index]; "coreId" on the wire), and
 // what the user reads ("Executing on Core N": the core id minus 1).
 #include <cinttypes>
-#include <cstdio>
 
 #include "os_aware/threadx/tx_target.h"
 
@@ -40,11 +39,21 @@ constexpr const char* kSmpCoresExcluded =
 // is a convenience variable the host sets to the kernel core index of the
 // core it has selected, since such a CPU names no register for it.
 constexpr CoreTexts kCoreTexts[] = {
-    {10, kProbeAlways, "tx_thread_mips32_mapped_vpe", "$tcpind.CurVPE",
-     "`{print/x (unsigned short)($thl_temp->tx_thread_mips32_vpe_control & 0x00007fff)}`"},
-    {50, kProbeSymbol, "tx_thread_smp_core_mapped", "$mpidr_el1.Aff0", kSmpCoresExcluded},
-    {kAnyOtherCpu, kProbeSymbolOnSeveralCores, "tx_thread_smp_core_mapped", "$vusk_current_core",
-     kSmpCoresExcluded},
+    {.cpumajor = 10,
+     .probe = kProbeAlways,
+     .coreField = "tx_thread_mips32_mapped_vpe",
+     .currentCoreExpression = "$tcpind.CurVPE",
+     .coreDisplayTemplate = "`{print/x (unsigned short)($thl_temp->tx_thread_mips32_vpe_control & 0x00007fff)}`"},
+    {.cpumajor = 50,
+     .probe = kProbeSymbol,
+     .coreField = "tx_thread_smp_core_mapped",
+     .currentCoreExpression = "$mpidr_el1.Aff0",
+     .coreDisplayTemplate = kSmpCoresExcluded},
+    {.cpumajor = kAnyOtherCpu,
+     .probe = kProbeSymbolOnSeveralCores,
+     .coreField = "tx_thread_smp_core_mapped",
+     .currentCoreExpression = "$vusk_current_core",
+     .coreDisplayTemplate = kSmpCoresExcluded},
 };
 constexpr size_t kCoreTextRows = sizeof(kCoreTexts) / sizeof(kCoreTexts[0]);
 static_assert(kCoreTexts[kCoreTextRows - 1].cpumajor == kAnyOtherCpu, "the last row serves every other CPU");
@@ -60,8 +69,6 @@ constexpr const char* kCurrentPointer = "_tx_thread_current_ptr";
 constexpr const char* kCoreCountExpression =
     "$number_of_vpe = (sizeof(_tx_thread_current_ptr)/sizeof(*_tx_thread_current_ptr))";
 constexpr const char* kCurrentThreadExpression = "(struct TX_THREAD_STRUCT *)_tx_thread_current_ptr";
-constexpr const char* kCurrentThreadOfCoreFormat = "(struct TX_THREAD_STRUCT *)_tx_thread_current_ptr[%d]";
-constexpr size_t kCurrentThreadOfCoreCapacity = 96;
 
 // A CPU without its own row is asked nothing more unless the host lists
 // several cores (without their ids no kernel core could be shown): the
@@ -71,70 +78,84 @@ bool MayRunSmp(BridgeContext* bc, const CoreTexts& row) {
     case kProbeAlways:
       return true;
     case kProbeSymbolOnSeveralCores:
-      if (bc->host->coreCount <= 1 || !bc->host->coreIdList) return false;
+      if (bc->settings.coreCount <= 1 || !bc->settings.coreIdList) return false;
       break;
     case kProbeSymbol:
       break;
   }
-  return bc->services.symbolLookup(bc, kCurrentPointer, nullptr, nullptr) == kTxOk;
+  return bc->services.symbolLookup(bc, kCurrentPointer, nullptr, nullptr) == kStatusOk;
 }
 
-int EvaluateThread(BridgeContext* bc, const char* expression, uint64_t* thread) {
-  VuskValue value = VuskValueOfType(VUSK_TYPE_UINT64);
-  if (bc->services.expressionEval(bc, expression, &value) != kTxOk) return kTxFailed;
-  *thread = value.value.u64;
-  return kTxOk;
+// The thread running on kernel core index (0 when it runs none).
+int RunningThreadOn(BridgeContext* bc, uint64_t index, uint64_t* thread) {
+  return BridgeEvaluateFormat(bc, thread, "(struct TX_THREAD_STRUCT *)_tx_thread_current_ptr[%" PRIu64 "]", index);
+}
+
+// Caches the thread running on kernel core index, with the core's host id.
+int CacheRunningThread(BridgeContext* bc, ThreadxTargetState* target, uint64_t index) {
+  uint64_t thread = 0;
+  if (RunningThreadOn(bc, index, &thread) != kStatusOk) return kStatusFailed;
+  target->currentThread = thread;
+  target->currentCore = bc->settings.coreIdList[index];
+  return kStatusOk;
 }
 
 int SmpCurrentTask(BridgeContext* bc, ThreadxTargetState* target, int64_t core, uint64_t* taskId) {
   uint64_t hostCore = static_cast<uint64_t>(core + 1);
   if (target->currentCore != 0 && target->currentCore == hostCore) {
     *taskId = target->currentThread;
-    return kTxOk;
+    return kStatusOk;
   }
-  const VUSK_ServiceCntx* host = bc->host;
-  if (!host->coreIdList) return kTxFailed;
-  for (uint64_t i = 0; i < host->coreCount; i++) {
-    if (host->coreIdList[i] != hostCore) continue;
-    char expression[kCurrentThreadOfCoreCapacity];
-    snprintf(expression, sizeof expression, kCurrentThreadOfCoreFormat, static_cast<int>(i));
-    uint64_t thread = 0;
-    if (EvaluateThread(bc, expression, &thread) != kTxOk) return kTxFailed;
-    target->currentThread = thread;
-    target->currentCore = hostCore;
-    *taskId = thread;
-    return kTxOk;
+  const BridgeSettings& cores = bc->settings;
+  if (!cores.coreIdList) return kStatusFailed;
+  for (uint64_t i = 0; i < cores.coreCount; i++) {
+    if (cores.coreIdList[i] != hostCore) continue;
+    if (CacheRunningThread(bc, target, i) != kStatusOk) return kStatusFailed;
+    *taskId = target->currentThread;
+    return kStatusOk;
   }
-  return kTxFailed;
+  return kStatusFailed;
 }
 
 }  // namespace
 
 int TxDetectCores(BridgeContext* bc, ThreadxTargetState* target) {
   const CoreTexts* texts = CoreTextsFor(target->cpumajor);
-  if (!MayRunSmp(bc, *texts)) return kTxOk;
-  VuskValue count = VuskValueOfType(VUSK_TYPE_UINT32);
-  if (bc->services.expressionEval(bc, kCoreCountExpression, &count) != kTxOk) return kTxOk;
-  target->coreCount = static_cast<int32_t>(count.value.u32);
-  if (count.value.u32 <= 1) return kTxOk;
-  if (count.value.u32 > bc->host->coreCount) return kTxFailed;
+  if (!MayRunSmp(bc, *texts)) return kStatusOk;
+  uint64_t answer = 0;
+  if (BridgeEvaluate(bc, kCoreCountExpression, &answer) != kStatusOk) return kStatusOk;
+  uint32_t count = static_cast<uint32_t>(answer);  // asked as a 32-bit count
+  target->coreCount = static_cast<int32_t>(count);
+  if (count <= 1) return kStatusOk;
+  if (count > bc->settings.coreCount) return kStatusFailed;
   target->smpMode = true;
   target->coreField = texts->coreField;
   target->currentCoreExpression = texts->currentCoreExpression;
   target->coreDisplayTemplate = texts->coreDisplayTemplate;
-  return kTxOk;
+  return kStatusOk;
 }
 
 int TxCurrentTaskGet(BridgeContext* bc, ThreadxTargetState* target, int64_t core, uint64_t* taskId) {
-  if (!target || !taskId) return kTxFailed;
+  if (!target || !taskId) return kStatusFailed;
   if (target->smpMode) return SmpCurrentTask(bc, target, core, taskId);
   if (target->currentThread == 0) {
     uint64_t thread = 0;
-    if (EvaluateThread(bc, kCurrentThreadExpression, &thread) != kTxOk) return kTxFailed;
+    if (BridgeEvaluate(bc, kCurrentThreadExpression, &thread) != kStatusOk) return kStatusFailed;
     target->currentThread = thread;
   }
   *taskId = target->currentThread;
-  return kTxOk;
+  return kStatusOk;
+}
+
+int TxCacheThreadRunningOnCoreOf(BridgeContext* bc, ThreadxTargetState* target, uint64_t thread) {
+  uint64_t core = 0;
+  if (TxEvaluateThreadField(bc, thread, target->coreField, &core) != kStatusOk) return kStatusFailed;
+  // The kernel's core numbers index _tx_thread_current_ptr and the host's
+  // core list: one past either is no core at all.
+  const BridgeSettings& cores = bc->settings;
+  if (core >= static_cast<uint64_t>(target->coreCount) || core >= cores.coreCount || !cores.coreIdList)
+    return kStatusFailed;
+  return CacheRunningThread(bc, target, core);
 }
 
 void TxForgetCurrentThread(ThreadxTargetState* target) {

@@ -29,19 +29,9 @@ uint64_t ApplySpecialRule(uint64_t value, int16_t cpumajor, int32_t regnum) {
   return value;
 }
 
-bool IsByteCount(int64_t size) { return size == 1 || size == 2 || size == 4; }
-
-// Size code with the special-rule bit cleared, for the codes that read frame
-// bytes; 0 for the codes that read none.
-int64_t BytesRead(int64_t size) {
-  if (size < 0 || size == kSlotLive || (size & kSlotSpAfter)) return 0;
-  int64_t plain = size & ~kSlotSpecial;
-  return IsByteCount(plain) ? plain : 0;
-}
-
 bool CheckPlace(const RegisterLayout& layout, const RegisterSlot& slot, int frameKind, std::string* why) {
   SlotPlace place = TxSlotPlace(slot, frameKind);
-  int64_t bytes = BytesRead(place.size);
+  int64_t bytes = TxSlotBytesRead(place.size);
   if (bytes == 0) return true;
   int64_t first = place.offset + TxFrameOffset(layout, frameKind);
   if (first >= 0 && first + bytes <= TxFrameSize(layout, frameKind)) return true;
@@ -81,7 +71,10 @@ bool CheckStackPad(const RegisterLayout& layout, std::string* why) {
 }  // namespace
 
 bool TxFrameFlagIsInterrupt(const uint8_t* flagBytes, int64_t flagSize) {
-  // Only zero versus non-zero matters, so the byte order does not.
+  // Only zero versus non-zero matters, so within the bytes tested the byte
+  // order does not. An 8-byte flag is tested on its first 4 bytes in memory:
+  // the low half of the word on a little-endian target, the high half on a
+  // big-endian one.
   int64_t tested = flagSize == 8 ? 4 : flagSize;
   if (tested != 4 && tested != 2 && tested != 1) return true;
   for (int64_t i = 0; i < tested; i++)
@@ -131,9 +124,9 @@ SlotRead TxFrameDecode(const FrameView& frame, SlotPlace place, int32_t regnum) 
     return {SlotReadKind::kValue, above >> (size & kSpShiftMask)};
   }
   bool special = (size & kSlotSpecial) != 0;
-  size &= ~kSlotSpecial;
-  if (size == 0) return {SlotReadKind::kValue, 0};
-  if (!IsByteCount(size)) return {SlotReadKind::kFailed, 0};
+  if ((size & ~kSlotSpecial) == 0) return {SlotReadKind::kValue, 0};
+  size = TxSlotBytesRead(size);
+  if (size == 0) return {SlotReadKind::kFailed, 0};  // no size code this decoder knows
   int64_t first = place.offset + frame.frameOffset;
   if (first < 0 || first + size > frame.frameSize || first + size > kFrameBufferSize)
     return {SlotReadKind::kFailed, 0};

@@ -20,9 +20,11 @@ constexpr int64_t kMaxFrameWordSize = 8;
 constexpr int kSolicitedFrame = 0;
 constexpr int kInterruptFrame = 1;
 
-// Whether the interrupt flag read from a frame marks an interrupt frame.
-// Sizes 8 and 4 test the first 4 bytes, 2 and 1 their bytes; any other size
-// counts as an interrupt frame.
+// Whether the interrupt flag read from a frame marks an interrupt frame: a
+// tested byte is not zero. Sizes 4, 2 and 1 test their bytes; size 8 tests
+// its first 4 bytes as they lie in memory (the low half of a little-endian
+// word, the high half of a big-endian one); any other size counts as an
+// interrupt frame.
 bool TxFrameFlagIsInterrupt(const uint8_t* flagBytes, int64_t flagSize);
 
 // Assembles count (0 to 8) bytes into a value in the target's byte order.

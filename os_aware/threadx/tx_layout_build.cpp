@@ -158,6 +158,14 @@ bool TxEntryMatchesCpu(attr_block* entry, int32_t cpumajor, int32_t cpuminor) {
   return minor == kEntryAnyMinor || minor == kEntryAnyMinorAlias || minor == cpuminor;
 }
 
+attr_block* TxNextCpuEntry(attr_block* root, attr_block* after, int32_t cpumajor, int32_t cpuminor) {
+  attr_block* entry = after ? block_next_sibling(after, false) : block_first_child(block_find_child(root, kCpuBlock), false);
+  for (; entry; entry = block_next_sibling(entry, false)) {
+    if (TxEntryMatchesCpu(entry, cpumajor, cpuminor)) return entry;
+  }
+  return nullptr;
+}
+
 RegisterLayout* TxLayoutBuild(attr_block* root, attr_block* entry, const char* tableName, const char* flagBlock,
                               const char* formatBlock, const char* padBlock) {
   attr_block* flag = block_find_child(entry, flagBlock);
@@ -198,9 +206,8 @@ void TxLayoutFree(RegisterLayout* layout) {
 void TxSelectLayout(attr_block* root, int16_t cpumajor, int16_t cpuminor, const TxBuildOptions* options,
                     TxLayoutChoice* choice) {
   *choice = TxLayoutChoice{};
-  attr_block* cpus = block_find_child(root, kCpuBlock);
-  for (attr_block* entry = block_first_child(cpus, false); entry; entry = block_next_sibling(entry, false)) {
-    if (!TxEntryMatchesCpu(entry, cpumajor, cpuminor)) continue;
+  for (attr_block* entry = TxNextCpuEntry(root, nullptr, cpumajor, cpuminor); entry;
+       entry = TxNextCpuEntry(root, entry, cpumajor, cpuminor)) {
     choice->databaseKnowsCpu = true;
     if (!options || !options->settled) return;
     if (!BuildOptionsAllow(entry, *options)) continue;

@@ -47,6 +47,10 @@ struct TxLayoutChoice {
 // Whether an entry serves the CPU.
 bool TxEntryMatchesCpu(attr_block* entry, int32_t cpumajor, int32_t cpuminor);
 
+// The first CPU entry of the database whose root is given (null: an empty
+// one) after `after` (null: from the start) that serves the CPU, or null.
+attr_block* TxNextCpuEntry(attr_block* root, attr_block* after, int32_t cpumajor, int32_t cpuminor);
+
 // Builds a layout from the register block tableName (a child of the
 // database's root) and the entry's child blocks flagBlock, formatBlock and
 // (optional) padBlock. Null, with a warning, when a block is missing or

@@ -2,6 +2,7 @@
 // entries and choosing a target record's layouts; see tx_layout_db.h.
 #include "os_aware/threadx/tx_layout_db.h"
 
+#include "os_aware/threadx/tx_call.h"
 #include "os_aware/threadx/tx_layout_build.h"
 #include "os_aware/threadx/tx_target.h"
 #include "shared/libcxxutil/ut_file_parser.h"
@@ -10,7 +11,6 @@ namespace {
 
 constexpr const char* kDatabaseName = "threadx registers";
 constexpr const char* kDatabaseFile = "os_aware/threadx_fm.odb";
-constexpr const char* kCpuBlock = "threadx_vusk_cpu";
 
 constexpr const char kBuildOptionsSymbol[] = "_tx_build_options";
 constexpr const char kCreatedCountExpression[] = "(int)_tx_thread_created_count";
@@ -45,11 +45,12 @@ bool KnowsCpu(int32_t cpumajor, int32_t cpuminor) {
   return g_known.known && g_known.cpumajor == cpumajor && g_known.cpuminor == cpuminor;
 }
 
+// The kernel's counts and options are 32-bit.
 int EvaluateInt32(BridgeContext* bc, const char* expression, int32_t* result) {
-  VuskValue value = VuskValueOfType(VUSK_TYPE_INT32);
-  if (bc->services.expressionEval(bc, expression, &value) != kTxOk) return kTxFailed;
-  *result = value.value.i32;
-  return kTxOk;
+  uint64_t number = 0;
+  if (BridgeEvaluate(bc, expression, &number) != kStatusOk) return kStatusFailed;
+  *result = static_cast<int32_t>(number);
+  return kStatusOk;
 }
 
 // Settles the kernel's build options: without the symbol there are none.
@@ -57,16 +58,16 @@ int EvaluateInt32(BridgeContext* bc, const char* expression, int32_t* result) {
 // they stay open and are asked again at the next selection.
 void SettleBuildOptions(BridgeContext* bc, ThreadxTargetState* target) {
   if (target->buildOptionsSettled) return;
-  if (bc->services.symbolLookup(bc, kBuildOptionsSymbol, nullptr, nullptr) != kTxOk) {
+  if (bc->services.symbolLookup(bc, kBuildOptionsSymbol, nullptr, nullptr) != kStatusOk) {
     target->buildOptionsSettled = true;
     target->buildOptionsSymbol = false;
     return;
   }
   target->buildOptionsSymbol = true;
   int32_t created = 0;
-  if (EvaluateInt32(bc, kCreatedCountExpression, &created) != kTxOk || created == 0) return;
+  if (EvaluateInt32(bc, kCreatedCountExpression, &created) != kStatusOk || created == 0) return;
   int32_t options = 0;
-  if (EvaluateInt32(bc, kBuildOptionsExpression, &options) != kTxOk) return;
+  if (EvaluateInt32(bc, kBuildOptionsExpression, &options) != kStatusOk) return;
   target->buildOptions = options;
   target->buildOptionsSettled = true;
 }
@@ -79,18 +80,7 @@ attr_block* TxLayoutDatabaseRoot(BridgeContext* bc) {
 }
 
 attr_block* TxLayoutNextCpuEntry(BridgeContext* bc, attr_block* after, int32_t cpumajor, int32_t cpuminor) {
-  attr_block* entry = after;
-  if (!entry) {
-    attr_block* cpus = block_find_child(TxLayoutDatabaseRoot(bc), kCpuBlock);
-    if (!cpus) return nullptr;
-    entry = block_first_child(cpus, false);
-  } else {
-    entry = block_next_sibling(entry, false);
-  }
-  for (; entry; entry = block_next_sibling(entry, false)) {
-    if (TxEntryMatchesCpu(entry, cpumajor, cpuminor)) return entry;
-  }
-  return nullptr;
+  return TxNextCpuEntry(TxLayoutDatabaseRoot(bc), after, cpumajor, cpuminor);
 }
 
 bool TxLayoutDatabaseProbe(BridgeContext* bc, int32_t cpumajor, int32_t cpuminor) {

@@ -1,12 +1,10 @@
 // tx_objects: the kind tables and the list walk; see tx_objects.h.
 //
-// Every expression is sent as it stands. The suspension-list start texts are
-// formats whose one conversion is the parent's address (whole, lowercase
-// hexadecimal); they hold no other conversion.
+// Every expression is sent as it stands. A suspension list's start text
+// is cut where the parent's address (whole, lowercase hexadecimal) goes.
 #include "os_aware/threadx/tx_objects.h"
 
 #include <cinttypes>
-#include <cstdio>
 
 #include "os_aware/threadx/tx_target.h"
 
@@ -60,22 +58,23 @@ static_assert(sizeof(kKinds) / sizeof(kKinds[0]) == kObjectKindCount, "one catal
 // Threads below a parent, by parent kind. Rows 0 and 1 are empty: threads and
 // timers have no suspension list.
 struct SuspensionList {
-  const char* startFormat;  // "%" PRIx64 = the parent's address
+  const char* startHead;  // the parent's address goes between head and tail
+  const char* startTail;
   const char* nextExpression;
 };
 
-#define TX_SUSPENSION_START(STRUCT, LIST)                                                              \
-  "$thl_temp=((struct " STRUCT " *)0x%" PRIx64 ")->" LIST                                              \
-  ",$thl_tempcont = $thl_temp && ($thl_temp->tx_thread_id == 0x54485244)"
+#define TX_SUSPENSION_START_HEAD(STRUCT) "$thl_temp=((struct " STRUCT " *)0x"
+#define TX_SUSPENSION_START_TAIL(LIST) ")->" LIST ",$thl_tempcont = $thl_temp && ($thl_temp->tx_thread_id == 0x54485244)"
 #define TX_SUSPENSION_NEXT(STRUCT, LIST)                                                               \
   "$thl_temp=$thl_temp->tx_thread_suspended_next, $thl_tempcont = (($thl_temp != ((struct " STRUCT    \
   " *)($thl_temp->tx_thread_suspend_control_block))->" LIST                                            \
   ") && ($thl_temp->tx_thread_id == 0x54485244))"
-#define TX_SUSPENSION(STRUCT, LIST) {TX_SUSPENSION_START(STRUCT, LIST), TX_SUSPENSION_NEXT(STRUCT, LIST)}
+#define TX_SUSPENSION(STRUCT, LIST) \
+  {TX_SUSPENSION_START_HEAD(STRUCT), TX_SUSPENSION_START_TAIL(LIST), TX_SUSPENSION_NEXT(STRUCT, LIST)}
 
 constexpr SuspensionList kSuspensionLists[] = {
-    {nullptr, nullptr},
-    {nullptr, nullptr},
+    {nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr},
     TX_SUSPENSION("TX_SEMAPHORE_STRUCT", "tx_semaphore_suspension_list"),
     TX_SUSPENSION("TX_QUEUE_STRUCT", "tx_queue_suspension_list"),
     TX_SUSPENSION("TX_EVENT_FLAGS_GROUP_STRUCT", "tx_event_flags_group_suspension_list"),
@@ -88,36 +87,26 @@ static_assert(sizeof(kSuspensionLists) / sizeof(kSuspensionLists[0]) == kObjectK
 
 #undef TX_SUSPENSION
 #undef TX_SUSPENSION_NEXT
-#undef TX_SUSPENSION_START
-
-// Room for the longest suspension start text with a 16-digit address.
-constexpr size_t kExpressionCapacity = 256;
-
-int EvaluateUnsigned(BridgeContext* bc, const char* expression, uint32_t* out) {
-  VuskValue value = VuskValueOfType(VUSK_TYPE_UINT32);
-  int status = bc->services.expressionEval(bc, expression, &value);
-  if (status == kTxOk) *out = value.value.u32;
-  return status;
-}
+#undef TX_SUSPENSION_START_TAIL
+#undef TX_SUSPENSION_START_HEAD
 
 int StartCreatedList(BridgeContext* bc, const ObjectKindInfo* info) {
-  VuskValue count = VuskValueOfType(VUSK_TYPE_INT32);
-  if (bc->services.expressionEval(bc, info->countExpression, &count) != kTxOk) return kTxFailed;
-  if (count.value.i32 <= 0) return kTxEmpty;
-  return bc->services.expressionEval(bc, info->startExpression, nullptr) == kTxOk ? kTxOk : kTxFailed;
+  uint64_t count = 0;
+  if (BridgeEvaluate(bc, info->countExpression, &count) != kStatusOk) return kStatusFailed;
+  if (static_cast<int32_t>(count) <= 0) return kStatusEmptyList;  // the kernel's count is a signed 32-bit one
+  return bc->services.expressionEval(bc, info->startExpression, nullptr) == kStatusOk ? kStatusOk : kStatusFailed;
 }
 
 int StartSuspensionList(BridgeContext* bc, const VuskParentRef* parent) {
-  if (!TxIsParentKind(parent->parentObjTypeId)) return kTxFailed;
-  char expression[kExpressionCapacity];
-  int length = snprintf(expression, sizeof expression, kSuspensionLists[parent->parentObjTypeId].startFormat,
-                        parent->parentObjId);
-  if (length < 0 || static_cast<size_t>(length) >= sizeof expression) return kTxFailed;
+  if (!TxIsParentKind(parent->parentObjTypeId)) return kStatusFailed;
+  const SuspensionList& list = kSuspensionLists[parent->parentObjTypeId];
   // The first waiter's whole address: one whose low 32 bits are zero is
   // still a waiter.
-  VuskValue head = VuskValueOfType(VUSK_TYPE_UINT64);
-  if (bc->services.expressionEval(bc, expression, &head) != kTxOk) return kTxFailed;
-  return head.value.u64 == 0 ? kTxEmpty : kTxOk;
+  uint64_t head = 0;
+  if (BridgeEvaluateFormat(bc, &head, "%s%" PRIx64 "%s", list.startHead, parent->parentObjId, list.startTail) !=
+      kStatusOk)
+    return kStatusFailed;
+  return head == 0 ? kStatusEmptyList : kStatusOk;
 }
 
 }  // namespace
@@ -128,29 +117,29 @@ const ObjectKindInfo* TxObjectKind(int32_t kind) {
 }
 
 bool TxIsParentKind(int32_t parentKind) {
-  return parentKind >= 0 && parentKind < kObjectKindCount && kSuspensionLists[parentKind].startFormat;
+  return parentKind >= 0 && parentKind < kObjectKindCount && kSuspensionLists[parentKind].startHead;
 }
 
 int TxObjectListInit(BridgeContext* bc, int32_t kind, const VuskParentRef* parent) {
   const ObjectKindInfo* info = TxObjectKind(kind);
-  if (!info) return kTxFailed;
+  if (!info) return kStatusFailed;
   if (!parent) return StartCreatedList(bc, info);
   if (kind == kObjThread) return StartSuspensionList(bc, parent);
   // Only threads wait on objects: any other kind walks its whole created
   // list, without reading its count.
-  return bc->services.expressionEval(bc, info->startExpression, nullptr) == kTxOk ? kTxOk : kTxFailed;
+  return bc->services.expressionEval(bc, info->startExpression, nullptr) == kStatusOk ? kStatusOk : kStatusFailed;
 }
 
 int TxObjectListNext(BridgeContext* bc, int32_t kind, const VuskParentRef* parent) {
   const ObjectKindInfo* info = TxObjectKind(kind);
-  if (!info) return kTxFailed;
+  if (!info) return kStatusFailed;
   const char* next = info->nextExpression;
   if (parent && kind == kObjThread) {
-    if (!TxIsParentKind(parent->parentObjTypeId)) return kTxFailed;
+    if (!TxIsParentKind(parent->parentObjTypeId)) return kStatusFailed;
     next = kSuspensionLists[parent->parentObjTypeId].nextExpression;
   }
-  if (bc->services.expressionEval(bc, next, nullptr) != kTxOk) return kTxFailed;
-  uint32_t more = 0;
-  if (EvaluateUnsigned(bc, info->continueVariable, &more) != kTxOk) return kTxFailed;
-  return more != 0 ? kTxOk : kTxFailed;
+  if (bc->services.expressionEval(bc, next, nullptr) != kStatusOk) return kStatusFailed;
+  uint64_t more = 0;
+  if (BridgeEvaluate(bc, info->continueVariable, &more) != kStatusOk) return kStatusFailed;
+  return static_cast<uint32_t>(more) != 0 ? kStatusOk : kStatusFailed;  // a 32-bit flag
 }

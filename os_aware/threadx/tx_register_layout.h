@@ -66,3 +66,12 @@ constexpr int kFrameBufferSize = 1024;
 constexpr int64_t kSlotLive = 0x1000;
 constexpr int64_t kSlotSpAfter = 0x2000;
 constexpr int64_t kSlotSpecial = 0x4000;
+
+// The frame bytes a size code reads: 1, 2 or 4 (with or without
+// kSlotSpecial); 0 for every code that reads none (0, kSlotLive,
+// kSlotSpAfter + n, negative, unknown).
+constexpr int64_t TxSlotBytesRead(int64_t size) {
+  if (size < 0 || size == kSlotLive || (size & kSlotSpAfter)) return 0;
+  int64_t plain = size & ~kSlotSpecial;
+  return (plain == 1 || plain == 2 || plain == 4) ? plain : 0;
+}

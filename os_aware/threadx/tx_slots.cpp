@@ -3,11 +3,12 @@
 // VuskAwarenessStart sets up the bridge pool and fills 14 of the 38 slots.
 // Every filled slot but vuskCleanup and objectListCleanup follows one
 // pattern: borrow a BridgeContext for the service context (none: 1), run the
-// ThreadX operation on it, copy the results named for that slot back into
-// the host's plugin-info record, give the context back.
+// ThreadX operation on it as one awareness call (tx_call.h), give the
+// context back, which writes the answers into the host's plugin-info record.
 #include <utility>
 
 #include "os_aware/interface/vusk_awareness.h"
+#include "os_aware/threadx/tx_call.h"
 #include "os_aware/threadx/tx_target.h"
 
 #if defined(__GNUC__)
@@ -22,16 +23,30 @@ TX_KEEP extern const char kTxRtosVersionsStamp[] = "@(#)[Supported RTOS Versions
 
 namespace {
 
-// Runs op on a borrowed context; the context goes back whatever op answers.
+// A context borrowed from the pool for one callback; given back when the
+// lease ends, after the call it served.
+class BridgeLease {
+ public:
+  explicit BridgeLease(VUSK_ServiceCntx* context) : bc_(BridgeAcquire(context)) {}
+  ~BridgeLease() {
+    if (bc_) BridgeRelease(bc_);
+  }
+  BridgeLease(const BridgeLease&) = delete;
+  BridgeLease& operator=(const BridgeLease&) = delete;
+  BridgeContext* bc() const { return bc_; }
+
+ private:
+  BridgeContext* bc_;
+};
+
+// Runs op on a borrowed context as one awareness call; the context goes back
+// whatever op answers.
 template <typename Op>
 int WithBridge(VUSK_ServiceCntx* context, Op&& op) {
-  BridgeContext* bc = BridgeAcquire(context);
-  if (!bc) return kTxFailed;
-  TxCallBegin();
-  int status = std::forward<Op>(op)(bc);
-  TxCallEnd();
-  BridgeRelease(bc);
-  return status;
+  BridgeLease lease(context);
+  if (!lease.bc()) return kStatusFailed;
+  TxCallScope call;
+  return std::forward<Op>(op)(lease.bc());
 }
 
 ThreadxTargetState* Target(void* targetData) { return static_cast<ThreadxTargetState*>(targetData); }
@@ -45,37 +60,18 @@ int WithTarget(VUSK_ServiceCntx* context, void* targetData, Op&& op) {
   return WithBridge(context, [&op, target](BridgeContext* bc) { return op(bc, target); });
 }
 
-void WriteFlag(VuskPluginInfo* info, VuskInfoFlag flag, bool on) { VuskInfoSet(info, flag, on); }
+// The info record reaches the awareness as the bridge's copy, which goes
+// back at release: no slot writes it itself.
+int VuskInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo*) { return WithBridge(context, TxVuskInit); }
 
-int VuskInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo* info) {
-  return WithBridge(context, [info](BridgeContext* bc) {
-    int status = TxVuskInit(bc);
-    info->reserved = bc->info.reserved;
-    info->versionAcknowledge = bc->info.versionAcknowledge;
-    WriteFlag(info, kInfoTranslateAddressOnMasterProcess, bc->info.translateAddressOnMasterProcess);
-    WriteFlag(info, kInfoTreatMasterProcessAsKernel, bc->info.treatMasterProcessAsKernel);
-    WriteFlag(info, kInfoFixVuskMemSpc, bc->info.fixVuskMemSpc);
-    info->fakeTidForMasterProcess = bc->info.fakeTidForMasterProcess;
-    return status;
-  });
-}
+int VuskCleanupSlot(VUSK_ServiceCntx*, VuskPluginInfo*) { return kStatusOk; }
 
-int VuskCleanupSlot(VUSK_ServiceCntx*, VuskPluginInfo*) { return kTxOk; }
-
-int TargetInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo* info, void** targetData) {
-  return WithBridge(context, [info, targetData](BridgeContext* bc) {
-    int status = TxTargetInit(bc, targetData);
-    info->pageSize = bc->info.pageSize;
-    WriteFlag(info, kInfoKernelInPhysicalAddress, bc->info.kernelInPhysicalAddress);
-    WriteFlag(info, kInfoDistinguishCpuModes, bc->info.distinguishCpuModes);
-    WriteFlag(info, kInfoFixVuskMemSpc, bc->info.fixVuskMemSpc);
-    info->noiceMask = bc->info.noiceMask;
-    return status;
-  });
+int TargetInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void** targetData) {
+  return WithBridge(context, [targetData](BridgeContext* bc) { return TxTargetInit(bc, targetData); });
 }
 
 int TargetCleanupSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void** targetData) {
-  if (!targetData || !*targetData) return kTxOk;
+  if (!targetData || !*targetData) return kStatusOk;
   return WithBridge(context, [targetData](BridgeContext* bc) { return TxTargetCleanup(bc, targetData); });
 }
 
@@ -83,7 +79,7 @@ int ObjectListInitSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void*, int32_
   return WithBridge(context, [=](BridgeContext* bc) { return TxObjectListInit(bc, kind, parent); });
 }
 
-int ObjectListCleanupSlot(VUSK_ServiceCntx*, VuskPluginInfo*, void*, int32_t, const VuskParentRef*) { return kTxOk; }
+int ObjectListCleanupSlot(VUSK_ServiceCntx*, VuskPluginInfo*, void*, int32_t, const VuskParentRef*) { return kStatusOk; }
 
 int ObjectListNextSlot(VUSK_ServiceCntx* context, VuskPluginInfo*, void*, int32_t kind, const VuskParentRef* parent) {
   return WithBridge(context, [=](BridgeContext* bc) { return TxObjectListNext(bc, kind, parent); });
@@ -156,7 +152,6 @@ int VuskAwarenessStart(int, char**, VuskCallbackTable* table) {
 }
 
 void VuskAwarenessReleaseTarget(void* targetData) {
-  // The record's own cleanup frees its layouts too (later, if a call is
-  // still running on it).
-  TxTargetCleanup(nullptr, &targetData);
+  // Its layouts go with it (later, if a call is still running on it).
+  TxFreeTarget(static_cast<ThreadxTargetState*>(targetData));
 }

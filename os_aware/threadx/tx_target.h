@@ -2,22 +2,30 @@
 // that run on it, one per served callback slot.
 //
 // A ThreadxTargetState is made by TxTargetInit, handed to the host as its
-// targetData, and freed by TxTargetCleanup (the host frees it with PortFree
-// if it is still set after that). It owns the register layouts it built
-// itself (ownsIntLayout / ownsFpLayout); built-in layouts are borrowed.
+// targetData, and freed by TxTargetCleanup, or through
+// VuskAwarenessReleaseTarget when the frame drops a record still set; both
+// free it with TxFreeTarget (tx_call.h), after the outermost call in
+// progress. It owns the register layouts it built itself (ownsIntLayout /
+// ownsFpLayout); built-in layouts are borrowed.
 //
 // Ids: thread and object ids are control-block addresses, kept whole as
-// 64-bit values (targets may place control blocks above 4 GiB).
+// 64-bit values (targets may place control blocks above 4 GiB);
+// TX_THREAD_AT names the thread at one in an expression.
 //
 // Every operation takes the borrowed BridgeContext of the call and answers
-// kTxOk, kTxFailed, kTxEmpty (list start only) or a service's own code.
+// a status of vusk_status.h (kStatusEmptyList from a list start only) or a
+// service's own code.
 #pragma once
 
+#include <cinttypes>
 #include <cstdint>
 
 #include "os_aware/interface/vusk_callbacks.h"
 #include "os_aware/threadx/tx_bridge.h"
 #include "os_aware/threadx/tx_register_layout.h"
+
+// printf format of a thread named by its control block's address (a uint64_t).
+#define TX_THREAD_AT "((struct TX_THREAD_STRUCT *)0x%" PRIx64 ")"
 
 struct ThreadxTargetState {
   int16_t cpumajor;
@@ -58,15 +66,6 @@ struct ThreadxTargetState {
   uint64_t currentCore;    // 1-based host core id of currentThread
 };
 
-// Frees the layouts the record owns and forgets both.
-void TxForgetLayouts(ThreadxTargetState* target);
-
-// Bracket every awareness call. Records and layouts given up while a call is
-// in progress (by a host request served inside it) are freed only when the
-// outermost call ends, so the outer call never works on freed memory.
-void TxCallBegin();
-void TxCallEnd();
-
 // ---- Session and target (tx_session.cpp) -------------------------------------
 
 int TxVuskInit(BridgeContext* bc);
@@ -88,14 +87,20 @@ int TxObjectListAttribute(BridgeContext* bc, ThreadxTargetState* target, int32_t
 // value must arrive with type 0; on success it holds a text the caller frees.
 int TxTaskNameGet(BridgeContext* bc, uint64_t threadId, VuskValue* value);
 int TxTaskStatusGet(BridgeContext* bc, ThreadxTargetState* target, uint64_t threadId, VuskValue* value);
+// A field of the thread whose control block is at threadId, as a whole
+// 64-bit integer (BridgeEvaluate).
+int TxEvaluateThreadField(BridgeContext* bc, uint64_t threadId, const char* field, uint64_t* value);
 
 // ---- Cores (tx_cores.cpp) -----------------------------------------------------
 
-// Finds out whether the kernel runs SMP; kTxFailed when it reports more cores
+// Finds out whether the kernel runs SMP; kStatusFailed when it reports more cores
 // than the host has.
 int TxDetectCores(BridgeContext* bc, ThreadxTargetState* target);
 // core: 0-based host core, -1 none.
 int TxCurrentTaskGet(BridgeContext* bc, ThreadxTargetState* target, int64_t core, uint64_t* taskId);
+// SMP: caches the thread running on the core that thread is mapped to
+// (currentThread, with the core's host id in currentCore).
+int TxCacheThreadRunningOnCoreOf(BridgeContext* bc, ThreadxTargetState* target, uint64_t thread);
 // Forgets the cached current thread and its core.
 void TxForgetCurrentThread(ThreadxTargetState* target);
 

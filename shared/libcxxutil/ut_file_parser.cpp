@@ -48,21 +48,14 @@ struct BooleanWord {
   int32_t value;
 };
 constexpr BooleanWord kBooleanWords[] = {
-    {"false", true, 0}, {"no", false, 0}, {"on", false, 1}, {"off", false, 0}, {"true", false, 1}, {"yes", false, 1},
+    {.word = "false", .whole = true, .value = 0}, {.word = "no", .whole = false, .value = 0},
+    {.word = "on", .whole = false, .value = 1},   {.word = "off", .whole = false, .value = 0},
+    {.word = "true", .whole = false, .value = 1}, {.word = "yes", .whole = false, .value = 1},
 };
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithIgnoringCase(const std::string& text, const char* prefix) {
-  size_t i = 0;
-  for (; prefix[i]; i++)
-    if (i >= text.size() || Lower(text[i]) != prefix[i]) return false;
-  return true;
-}
 
 bool BooleanValue(const std::string& token, int32_t* value) {
   for (const BooleanWord& row : kBooleanWords) {
-    if (!StartsWithIgnoringCase(token, row.word)) continue;
+    if (!ut_prefix_ignoring_case(token.c_str(), row.word)) continue;
     if (row.whole && token.size() != strlen(row.word)) continue;
     *value = row.value;
     return true;
@@ -337,7 +330,6 @@ void attr_database_init(attr_database* db, const char* name, file_parser_callbac
   db->evaluator_callbacks = nullptr;
   db->file_open_failed = false;
   db->parse_error = false;
-  db->continue_after_error = false;
   db->raw_values = false;
   db->size_suffixes = false;
   db->int_lists = false;

@@ -100,7 +100,6 @@ struct attr_database {
   const ut_evaluator_callbacks* evaluator_callbacks;  // may be null, borrowed
   bool file_open_failed;
   bool parse_error;
-  bool continue_after_error;  // no setter: stays off
   bool raw_values;
   bool size_suffixes;
   bool int_lists;

@@ -1,4 +1,17 @@
 // ut_int_eval: see ut_int_eval.h.
+//
+// The grammar, one rule above each function that parses it (p: the least
+// precedence an operator may have to be taken; binop(q) an operator of the
+// table of precedence q; "skip" evaluates nothing and calls with the flag):
+//
+//   expression(p) -> primary { binop(q >= p) operand(q) }
+//   operand(q)    -> expression(q)                      (q: right grouping)
+//                  | expression(q) ':' expression(q)    (after '?')
+//   primary       -> NUMBER | call | macro | '(' expression(0) ')'
+//                  | ('-' | '+') expression(13) | '!' expression(14)
+//   call          -> NAME '(' { argument | ',' } ')'
+//   argument      -> NAME | STRING | NUMBER
+//   macro         -> NAME               (its text: NUMBER, or an expression(0))
 #include "shared/libcxxutil/ut_int_eval.h"
 
 #include <cinttypes>
@@ -25,21 +38,36 @@ struct OperatorRow {
   Op op;
   int precedence;
   bool binary;
-  int accept_a;
-  int accept_b;
+  int accept_a = 0;
+  int accept_b = 0;
 };
 
 // Two-character operators come first so that a linear scan finds the
-// longest match.
+// longest match. Rows name their columns; the accepted outcomes matter for
+// comparisons only (== accepts 0 twice).
 constexpr OperatorRow kOps[] = {
-    {"||", Op::OrOr, 3, true, 0, 0},      {"&&", Op::AndAnd, 4, true, 0, 0},  {"==", Op::Eq, 8, true, 0, 0},
-    {"!=", Op::Ne, 8, true, -1, 1},       {"<=", Op::Le, 9, true, -1, 0},     {">=", Op::Ge, 9, true, 0, 1},
-    {"<<", Op::Shl, 10, true, 0, 0},      {">>", Op::Shr, 10, true, 0, 0},    {"(", Op::LParen, 0, false, 0, 0},
-    {")", Op::RParen, 0, false, 0, 0},    {",", Op::Comma, 1, true, 0, 0},    {"?", Op::Question, 2, true, 0, 0},
-    {":", Op::Colon, 2, false, 0, 0},     {"|", Op::Or, 5, true, 0, 0},       {"^", Op::Xor, 6, true, 0, 0},
-    {"&", Op::And, 7, true, 0, 0},        {"<", Op::Lt, 9, true, -1, -1},     {">", Op::Gt, 9, true, 1, 1},
-    {"+", Op::Plus, 11, true, 0, 0},      {"-", Op::Minus, 11, true, 0, 0},   {"*", Op::Times, 12, true, 0, 0},
-    {"!", Op::Not, 14, false, 0, 0},
+    {.text = "||", .op = Op::OrOr, .precedence = 3, .binary = true},
+    {.text = "&&", .op = Op::AndAnd, .precedence = 4, .binary = true},
+    {.text = "==", .op = Op::Eq, .precedence = 8, .binary = true, .accept_a = 0, .accept_b = 0},
+    {.text = "!=", .op = Op::Ne, .precedence = 8, .binary = true, .accept_a = -1, .accept_b = 1},
+    {.text = "<=", .op = Op::Le, .precedence = 9, .binary = true, .accept_a = -1, .accept_b = 0},
+    {.text = ">=", .op = Op::Ge, .precedence = 9, .binary = true, .accept_a = 0, .accept_b = 1},
+    {.text = "<<", .op = Op::Shl, .precedence = 10, .binary = true},
+    {.text = ">>", .op = Op::Shr, .precedence = 10, .binary = true},
+    {.text = "(", .op = Op::LParen, .precedence = 0, .binary = false},
+    {.text = ")", .op = Op::RParen, .precedence = 0, .binary = false},
+    {.text = ",", .op = Op::Comma, .precedence = 1, .binary = true},
+    {.text = "?", .op = Op::Question, .precedence = 2, .binary = true},
+    {.text = ":", .op = Op::Colon, .precedence = 2, .binary = false},
+    {.text = "|", .op = Op::Or, .precedence = 5, .binary = true},
+    {.text = "^", .op = Op::Xor, .precedence = 6, .binary = true},
+    {.text = "&", .op = Op::And, .precedence = 7, .binary = true},
+    {.text = "<", .op = Op::Lt, .precedence = 9, .binary = true, .accept_a = -1, .accept_b = -1},
+    {.text = ">", .op = Op::Gt, .precedence = 9, .binary = true, .accept_a = 1, .accept_b = 1},
+    {.text = "+", .op = Op::Plus, .precedence = 11, .binary = true},
+    {.text = "-", .op = Op::Minus, .precedence = 11, .binary = true},
+    {.text = "*", .op = Op::Times, .precedence = 12, .binary = true},
+    {.text = "!", .op = Op::Not, .precedence = 14, .binary = false},
 };
 static_assert(sizeof(kOps) / sizeof(kOps[0]) == static_cast<size_t>(Op::kCount), "one table row per operator");
 
@@ -142,7 +170,8 @@ bool IsArgumentToken(const Token& token) {
   return token.kind == TokenKind::Name || token.kind == TokenKind::String || token.kind == TokenKind::Number;
 }
 
-// name "(" args ")": the "(" is the current token.
+// call -> NAME '(' { argument | ',' } ')'
+// NAME is taken; the "(" is the current token.
 uint64_t CallFunction(Evaluation& ev, Scanner& sc, const std::string& name, bool skip) {
   sc.Next();
   std::vector<std::string> args;
@@ -171,6 +200,7 @@ bool OnRecursionList(const Evaluation& ev, const char* text) {
   return false;
 }
 
+// macro -> NAME, whose text is a NUMBER or an expression(0) in turn
 uint64_t MacroValue(Evaluation& ev, const std::string& name, bool skip) {
   if (skip) return 0;
   const char* text = ev.client->lookup_name(name.c_str(), true);
@@ -188,6 +218,8 @@ uint64_t MacroValue(Evaluation& ev, const std::string& name, bool skip) {
   return value;
 }
 
+// primary -> NUMBER | call | macro | '(' expression(0) ')'
+//          | ('-' | '+') expression(13) | '!' expression(14)
 uint64_t ParsePrimary(Evaluation& ev, Scanner& sc, bool skip) {
   Token token = sc.Next();
   switch (token.kind) {
@@ -237,7 +269,10 @@ uint64_t ApplyBinary(const OperatorRow& row, uint64_t left, uint64_t right) {
   return (compare == row.accept_a || compare == row.accept_b) ? 1 : 0;
 }
 
-// The operator of row has been taken; left is the value before it.
+// operand(q) -> expression(q) | expression(q) ':' expression(q)   (after '?')
+// The operator of row (precedence q) has been taken; left is the value
+// before it. || and && skip the side that cannot change the outcome, ?: the
+// side not chosen.
 uint64_t ParseOperand(Evaluation& ev, Scanner& sc, const OperatorRow& row, uint64_t left, bool skip) {
   switch (row.op) {
     case Op::OrOr:
@@ -257,6 +292,7 @@ uint64_t ParseOperand(Evaluation& ev, Scanner& sc, const OperatorRow& row, uint6
   }
 }
 
+// expression(p) -> primary { binop(q >= p) operand(q) }
 uint64_t ParseExpression(Evaluation& ev, Scanner& sc, int min_precedence, bool skip) {
   if (ev.depth >= kEvalMaxDepth) {
     if (!ev.failed) PortMessage(MsgSeverity::Error, "parse error: nested too deeply near: \"%s\"", sc.Peek().start);

@@ -29,6 +29,14 @@ constexpr SizeSuffix kSizeSuffixes[] = {{'K', 1024}, {'M', 1048576}, {'G', 10737
 
 }  // namespace
 
+size_t ut_prefix_ignoring_case(const char* text, const char* prefix) {
+  size_t i = 0;
+  for (; prefix[i]; i++) {
+    if (ut_ascii_lower(text[i]) != ut_ascii_lower(prefix[i])) return 0;
+  }
+  return i;
+}
+
 size_t ut_scan_unsigned(const char* text, uint64_t* value) {
   *value = 0;
   if (!ut_is_digit(text[0])) return 0;

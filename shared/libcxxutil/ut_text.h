@@ -1,5 +1,7 @@
 // ut_text: character classes, numeric constants and quoted-string escapes
-// shared by the evaluator, the preprocessor and the attribute-file parser.
+// shared by the evaluator, the preprocessor and the attribute-file parser,
+// and the letter-case rule of every name matched without regard to case
+// (attribute-file words, command-line options, record tags).
 //
 // Constants follow C notation: "0x" hexadecimal, a leading "0" octal, else
 // decimal. Values wrap modulo 2^64 rather than saturate, so an over-long
@@ -16,6 +18,12 @@ inline bool ut_is_digit(char c) { return c >= '0' && c <= '9'; }
 inline bool ut_is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 inline bool ut_is_ident_start(char c) { return ut_is_alpha(c) || c == '_'; }
 inline bool ut_is_ident_char(char c) { return ut_is_alpha(c) || ut_is_digit(c) || c == '_'; }
+// ASCII letters only: names are matched the same whatever the locale.
+inline char ut_ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Length of prefix when text begins with it, letters compared without
+// regard to case; else 0 (also for an empty prefix).
+size_t ut_prefix_ignoring_case(const char* text, const char* prefix);
 
 // Reads an unsigned constant at text. Returns the number of characters used;
 // 0 when text does not start with a digit (then *value is 0).

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "shared/libcxxutil/ut_file_parser.h"
+#include "shared/libcxxutil/ut_text.h"
 #include "shared/port_alloc.h"
 #include "shared/port_fs.h"
 #include "tests/config/config_test_util.h"
@@ -321,6 +322,19 @@ TEST_F(ParserTest, LoadConfigPassesOverMissingDirectoriesSilently) {
   EXPECT_EQ(find_int32(Block("cpu"), "major", 0), 3);
   dir.Write(std::string("user2/") + kRelative, "cpu { major = }\n");
   EXPECT_FALSE(attr_database_load_config(&db, kRelative, (dir.path() + "/user2").c_str()));
+}
+
+// Names matched without regard to case (record tags, command-line options,
+// boolean words) share one rule: ASCII letters only, and an empty prefix
+// never matches.
+TEST(TextHelpers, CaseBlindPrefixes) {
+  EXPECT_EQ(ut_prefix_ignoring_case("PLISK: {}", "plisk"), 5u);
+  EXPECT_EQ(ut_prefix_ignoring_case("-Ignore_Error", "-ignore_error"), 13u);
+  EXPECT_EQ(ut_prefix_ignoring_case("-helpme", "-help"), 5u) << "the caller decides whether more may follow";
+  EXPECT_EQ(ut_prefix_ignoring_case("Plis", "plisk"), 0u);
+  EXPECT_EQ(ut_prefix_ignoring_case("anything", ""), 0u);
+  EXPECT_EQ(ut_prefix_ignoring_case("\xC4x", "\xE4x"), 0u) << "no folding beyond ASCII";
+  EXPECT_EQ(ut_prefix_ignoring_case("[x", "{x"), 0u) << "'[' is not '{' lowered";
 }
 
 }  // namespace

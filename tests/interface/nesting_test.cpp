@@ -87,7 +87,6 @@ TEST_F(Nesting, ANestedCallOnTheSameContextRestoresTheOuterCall) {
   // Between calls the context holds no request that has been freed.
   EXPECT_EQ(context_->currentRequest, nullptr);
   EXPECT_EQ(context_->currentResponse, nullptr);
-  EXPECT_EQ(context_->previousRequest, nullptr);
 }
 
 TEST_F(Nesting, ANestedCallOnAnotherContextLeavesBothAlone) {
@@ -130,7 +129,7 @@ TEST_F(Nesting, RestoringACallWhoseContextWasCleanedUpIsReported) {
 }
 
 TEST_F(Nesting, ASavedRequestNamingAnotherContextIsReported) {
-  // Drives the guard directly: the interrupted call's request names another
+  // Drives the scopes directly: the interrupted call's request names another
   // live context, which is what the restoration reports.
   Call("VuskInit", "{\"context\":88002}");
   VUSK_ServiceCntx* other = VuskContextFind(88002);
@@ -138,20 +137,20 @@ TEST_F(Nesting, ASavedRequestNamingAnotherContextIsReported) {
   JsonValue* outer = JsonParse("{\"context\":88002,\"inUserMode\":1}", &error);
   JsonValue* inner = JsonParse(WithContext().c_str(), &error);
   JsonValue* response = JsonNewObject();
-
-  VuskCallGuard outerGuard;
-  ASSERT_EQ(VuskContextLookup(outer, response), other);
-  VuskCallEnter(&outerGuard, other);
-  context_->currentRequest = outer;  // as if the outer call had run here
-  VuskCallGuard innerGuard;
-  ASSERT_EQ(VuskContextLookup(inner, response), context_);
-  VuskCallEnter(&innerGuard, context_);
-  VuskCallLeave(&innerGuard);
-  VuskCallLeave(&outerGuard);
-  ASSERT_EQ(g_messages.size(), 1u);
-  EXPECT_EQ(g_messages[0], "Got different VUSK_ServiceCntx at restoration.\n");
-  EXPECT_EQ(context_->currentRequest, outer);
-  context_->currentRequest = nullptr;
+  {
+    ASSERT_EQ(VuskContextLookup(outer), other);
+    VuskCallScope outerCall(other, outer, response, VuskCallKind::kMethod);
+    context_->currentRequest = outer;  // as if the outer call had run here
+    ASSERT_EQ(VuskContextLookup(inner), context_);
+    { VuskCallScope innerCall(context_, inner, response, VuskCallKind::kMethod); }
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0], "Got different VUSK_ServiceCntx at restoration.\n");
+    EXPECT_EQ(context_->currentRequest, outer);
+    EXPECT_EQ(VuskCallDepth(), 1);
+    context_->currentRequest = nullptr;
+  }
+  EXPECT_EQ(other->currentRequest, nullptr);
+  EXPECT_EQ(VuskCallDepth(), 0);
   JsonFree(outer);
   JsonFree(inner);
   JsonFree(response);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "os_aware/interface/vusk_awareness.h"
+#include "os_aware/threadx/tx_call.h"
 #include "os_aware/threadx/tx_layout_db.h"
 #include "os_aware/threadx/tx_target.h"
 #include "shared/port_alloc.h"
@@ -67,17 +68,17 @@ class RegisterRead : public testing::Test {
   // A database in the user configuration directory the host names.
   void UserDatabase(const std::string& text) {
     scratch.Write("os_aware/threadx_fm.odb", text);
-    fake.rules.insert(fake.rules.begin(), FakeRule{"__user_cfg_dir", kTxOk, 0, scratch.path(), -1});
+    fake.rules.insert(fake.rules.begin(), FakeRule{"__user_cfg_dir", kStatusOk, 0, scratch.path(), -1});
   }
   void Rule(const std::string& match, uint64_t number, int times = -1) {
-    fake.rules.insert(fake.rules.begin(), FakeRule{match, kTxOk, number, {}, times});
+    fake.rules.insert(fake.rules.begin(), FakeRule{match, kStatusOk, number, {}, times});
   }
   int Read(uint64_t thread, int32_t reg, uint64_t* value) {
     return TxTaskRegisterRead(&fake.bc, target, thread, reg, value);
   }
   uint64_t Value(uint64_t thread, int32_t reg) {
     uint64_t value = ~0ull;
-    EXPECT_EQ(Read(thread, reg, &value), kTxOk) << "register " << reg;
+    EXPECT_EQ(Read(thread, reg, &value), kStatusOk) << "register " << reg;
     return value;
   }
 
@@ -88,19 +89,20 @@ class RegisterRead : public testing::Test {
     if (self->onMemoryRead) std::exchange(self->onMemoryRead, nullptr)();
     EXPECT_EQ(space, 4);
     EXPECT_EQ(size, 1);
-    if (self->memoryStatus != kTxOk) return self->memoryStatus;
+    if (self->memoryStatus != kStatusOk) return self->memoryStatus;
     for (const auto& [base, bytes] : self->memory) {
       if (address >= base && address + static_cast<uint64_t>(count) <= base + bytes.size()) {
         memcpy(buffer, bytes.data() + (address - base), static_cast<size_t>(count));
-        return kTxOk;
+        return kStatusOk;
       }
     }
-    return kTxFailed;
+    return kStatusFailed;
   }
-  static int LiveRegister(BridgeContext*, int32_t reg, uint32_t* value) {
+  static int LiveRegister(BridgeContext*, int64_t core, int32_t reg, uint32_t* value) {
     current_->liveReads.push_back(reg);
+    current_->liveCores.push_back(core);
     *value = 0x11110000u + static_cast<uint32_t>(reg);
-    return kTxOk;
+    return kStatusOk;
   }
 
   ScratchDir scratch;
@@ -110,7 +112,8 @@ class RegisterRead : public testing::Test {
   std::vector<uint64_t> reads;
   std::vector<uint8_t> flagsSeen;
   std::vector<int32_t> liveReads;
-  int memoryStatus = kTxOk;
+  std::vector<int64_t> liveCores;  // the core each live read named
+  int memoryStatus = kStatusOk;
   std::function<void()> onMemoryRead;  // runs once, at the next memory read
   static inline RegisterRead* current_ = nullptr;
 };
@@ -132,7 +135,7 @@ TEST_F(RegisterRead, InterruptFrameOfASuspendedThread) {
 TEST_F(RegisterRead, CpuCommandDropsLayoutAndFrame) {
   Frame(kStack, 1, {{72, 0xe14}, {24, 0x77}});
   EXPECT_EQ(Value(kSuspended, 14), 0xe14u);
-  EXPECT_EQ(TxCmdExecute(&fake.bc, target, "cpumajor 24"), kTxOk);  // built-in layout F: ARM
+  EXPECT_EQ(TxCmdExecute(&fake.bc, target, "cpumajor 24"), kStatusOk);  // built-in layout F: ARM
   EXPECT_EQ(target->intLayout, nullptr);
   EXPECT_EQ(Value(kSuspended, 4), 0x77u);  // r4 at 24 of F's interrupt frame
   EXPECT_EQ(reads.size(), 4u);
@@ -140,19 +143,42 @@ TEST_F(RegisterRead, CpuCommandDropsLayoutAndFrame) {
 
 TEST_F(RegisterRead, FailuresAnswerOneOrTheServiceCode) {
   uint64_t value = 0;
-  EXPECT_EQ(Read(kSuspended, 14, &value), kTxFailed);  // no memory there
-  memoryStatus = kTxAborted;
-  EXPECT_EQ(Read(kSuspended, 14, &value), kTxAborted);  // the flag read's own code
-  memoryStatus = kTxOk;
+  EXPECT_EQ(Read(kSuspended, 14, &value), kStatusFailed);  // no memory there
+  memoryStatus = kStatusAborted;
+  EXPECT_EQ(Read(kSuspended, 14, &value), kStatusAborted);  // the flag read's own code
+  memoryStatus = kStatusOk;
   Frame(kStack, 1, {{72, 9}});
   EXPECT_EQ(Value(kSuspended, 14), 9u);  // nothing half-cached from the failures
 
-  fake.rules.insert(fake.rules.begin(), FakeRule{"0x3000)->tx_thread_stack_ptr", kTxFailed, 0, {}, -1});
-  EXPECT_EQ(Read(0x3000, 14, &value), kTxFailed);
+  fake.rules.insert(fake.rules.begin(), FakeRule{"0x3000)->tx_thread_stack_ptr", kStatusFailed, 0, {}, -1});
+  EXPECT_EQ(Read(0x3000, 14, &value), kStatusFailed);
   Cpu(77, 0);  // known neither to the database nor to the built-in table
   TxForgetLayouts(target);
-  EXPECT_EQ(Read(kSuspended, 14, &value), kTxFailed);
+  EXPECT_EQ(Read(kSuspended, 14, &value), kStatusFailed);
   EXPECT_EQ(inRegisterRead, 0);
+}
+
+// On an SMP kernel the running thread's registers are its core's: the live
+// read names the host core (its id - 1) of the kernel core the thread is
+// mapped to, through the bridge's copy of the host's cores.
+TEST_F(RegisterRead, SmpRunningThreadReadsTheRegistersOfItsCore) {
+  target->smpMode = true;
+  target->coreCount = 2;
+  target->coreField = "tx_thread_smp_core_mapped";
+  fake.SetCores({3, 5});
+  Rule("0x1000)->tx_thread_smp_core_mapped", 1);
+  Rule("_tx_thread_current_ptr[1]", kRunning);
+  EXPECT_EQ(Value(kRunning, 15), 0x1111000fu);
+  EXPECT_EQ(liveCores, (std::vector<int64_t>{4}));
+  EXPECT_EQ(target->currentCore, 5u);
+  EXPECT_EQ(fake.Last(), "eval: (struct TX_THREAD_STRUCT *)_tx_thread_current_ptr[1]");
+
+  // Mapped past the host's cores: no core at all, nothing read.
+  Rule("0x1000)->tx_thread_smp_core_mapped", 2);
+  target->currentThread = 0;
+  uint64_t value = 0;
+  EXPECT_EQ(Read(kRunning, 15, &value), kStatusFailed);
+  EXPECT_EQ(liveCores.size(), 1u);
 }
 
 TEST_F(RegisterRead, CurrentThreadUnknownEndsTheRead) {
@@ -160,7 +186,7 @@ TEST_F(RegisterRead, CurrentThreadUnknownEndsTheRead) {
   fake.Fail("__user_cfg_dir");
   fake.Fail("_tx_thread_current_ptr");
   uint64_t value = 0;
-  EXPECT_EQ(Read(kSuspended, 14, &value), kTxFailed);
+  EXPECT_EQ(Read(kSuspended, 14, &value), kStatusFailed);
   EXPECT_TRUE(reads.empty());
 }
 
@@ -173,7 +199,7 @@ TEST_F(RegisterRead, ThreadIdsAndStackPointersStayWhole) {
   EXPECT_EQ(Value(kHigh, 1), static_cast<uint32_t>(kHighStack + 144));
   // Another thread with the same low half has a stack pointer of its own.
   uint64_t value = 0;
-  EXPECT_EQ(Read(0xabcdef00, 14, &value), kTxFailed);
+  EXPECT_EQ(Read(0xabcdef00, 14, &value), kStatusFailed);
   EXPECT_EQ(fake.Last(), "eval: ((struct TX_THREAD_STRUCT *)0xabcdef00)->tx_thread_stack_ptr");
 }
 
@@ -217,7 +243,7 @@ TEST_F(RegisterRead, BuildOptionsPickTheDatabaseEntry) {
   uint64_t value = 0;
   // No thread created yet: the options are open and the database knows the
   // CPU, so there is no layout to read with.
-  EXPECT_EQ(Read(kSuspended, 14, &value), kTxFailed);
+  EXPECT_EQ(Read(kSuspended, 14, &value), kStatusFailed);
   EXPECT_FALSE(target->buildOptionsSettled);
   Rule("(int)_tx_thread_created_count", 3);
   EXPECT_EQ(Value(kSuspended, 14), 0x44u);
@@ -288,7 +314,7 @@ TEST_F(FrameWordRead, EachThreadsFrameChoosesItsLayout) {
   uint64_t value = 0;
   // The integer frame holds no s0: no value, and not another thread's from
   // the CPU either.
-  EXPECT_EQ(Read(kSuspended, 64, &value), kTxFailed);
+  EXPECT_EQ(Read(kSuspended, 64, &value), kStatusFailed);
   EXPECT_EQ(Value(kSuspended, 2), 0x11110002u);  // in neither table: live
   EXPECT_EQ(liveReads, (std::vector<int32_t>{2}));
   EXPECT_EQ(Value(kFpThread, 4), 0x88u);
@@ -323,7 +349,7 @@ TEST_F(FrameWordRead, SizeCodeMinusOneFailsWithoutTheFrameTest) {
   UserDatabase(database);
   Rule("tx_thread_fp_enable", 0);
   uint64_t value = 0;
-  EXPECT_EQ(Read(kSuspended, 64, &value), kTxFailed);
+  EXPECT_EQ(Read(kSuspended, 64, &value), kStatusFailed);
   EXPECT_TRUE(liveReads.empty());
   EXPECT_EQ(target->fpFrameTest.size, 0);
 }
@@ -334,11 +360,12 @@ TEST_F(FrameWordRead, CpuChangeWhileTheWordIsReadFinishesOnWhatTheReadBegan) {
   TxTargetNotify(&fake.bc, target, 0);
   // The host changes the CPU (freeing the layouts) while the plugin waits
   // for the frame word; as inside a host call, the layouts are retired.
-  onMemoryRead = [this] { EXPECT_EQ(TxCmdExecute(&fake.bc, target, "cpumajor 24"), kTxOk); };
-  TxCallBegin();
+  onMemoryRead = [this] { EXPECT_EQ(TxCmdExecute(&fake.bc, target, "cpumajor 24"), kStatusOk); };
   uint64_t value = 0;
-  EXPECT_EQ(Read(kFpThread, 64, &value), kTxOk);
-  TxCallEnd();
+  {
+    TxCallScope call;
+    EXPECT_EQ(Read(kFpThread, 64, &value), kStatusOk);
+  }
   EXPECT_EQ(value, 0x42c80000u);
   EXPECT_FALSE(target->frameValid);  // read for the old CPU: not kept
   EXPECT_EQ(target->intLayout, nullptr);
@@ -368,14 +395,16 @@ TEST(TargetRecordLife, CleanupWaitsForTheOutermostCall) {
   FakeHost fake;
   auto* record = static_cast<ThreadxTargetState*>(PortAllocZero(1, sizeof(ThreadxTargetState)));
   void* targetData = record;
-  TxCallBegin();
-  TxCallBegin();
-  EXPECT_EQ(TxTargetCleanup(&fake.bc, &targetData), kTxOk);
-  EXPECT_EQ(targetData, nullptr);
-  record->frame[0] = 1;  // still the calls' to use
-  TxCallEnd();
-  record->frame[1] = 1;  // the outer call goes on with it
-  TxCallEnd();           // frees it; the leak checker holds us to that
+  {
+    TxCallScope outer;
+    {
+      TxCallScope inner;
+      EXPECT_EQ(TxTargetCleanup(&fake.bc, &targetData), kStatusOk);
+      EXPECT_EQ(targetData, nullptr);
+      record->frame[0] = 1;  // still the calls' to use
+    }
+    record->frame[1] = 1;  // the outer call goes on with it
+  }  // the outermost call frees it; the leak checker holds us to that
 }
 
 }  // namespace

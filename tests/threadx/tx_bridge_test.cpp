@@ -59,8 +59,8 @@ TEST_F(BridgePool, SixteenthSessionIsToldAndRefusedWhileNestedCallsStillShare) {
   // The same refusal reaches the callback's caller as 1; a callback of a
   // session that already holds an entry shares it and succeeds.
   EXPECT_EQ(vuskCallbackTable.targetNotify(contexts[kBridgePoolSize], &contexts[kBridgePoolSize]->info, nullptr, 0),
-            kTxFailed);
-  EXPECT_EQ(vuskCallbackTable.targetNotify(contexts[3], &contexts[3]->info, nullptr, 0), kTxOk);
+            kStatusFailed);
+  EXPECT_EQ(vuskCallbackTable.targetNotify(contexts[3], &contexts[3]->info, nullptr, 0), kStatusOk);
   BridgeContext* nested = BridgeAcquire(contexts[3]);
   EXPECT_EQ(nested, held[3]);
   EXPECT_EQ(BridgeUseCount(3), 2);
@@ -72,7 +72,7 @@ TEST_F(BridgePool, SixteenthSessionIsToldAndRefusedWhileNestedCallsStillShare) {
   EXPECT_NE(BridgeAcquire(contexts[kBridgePoolSize]), nullptr);
 }
 
-TEST_F(BridgePool, EntryCopiesSessionAndWritesBackOnlyAtLastRelease) {
+TEST_F(BridgePool, EntryCopiesSessionAndWritesItsAnswersBackAtEachRelease) {
   VUSK_ServiceCntx* host = contexts[0];
   host->majorCpuType = 16;
   host->minorCpuType = 7;
@@ -97,24 +97,72 @@ TEST_F(BridgePool, EntryCopiesSessionAndWritesBackOnlyAtLastRelease) {
   // abortAction: register and memory services answer 3 without a request.
   uint32_t reg = 0;
   uint8_t bytes[4];
-  EXPECT_EQ(bc->services.registerRead(bc, 1, &reg), kTxAborted);
-  EXPECT_EQ(bc->services.registerWrite(bc, 1, 2), kTxAborted);
-  EXPECT_EQ(bc->services.memoryRead(bc, 4, 0x100, 1, 4, bytes), kTxAborted);
-  EXPECT_EQ(bc->services.memoryWrite(bc, 4, 0x100, 1, 4, bytes), kTxAborted);
-  EXPECT_EQ(bc->services.memoryPrefetch(bc, 4, 0x100, 1, 4, 0), kTxAborted);
+  EXPECT_EQ(bc->services.registerRead(bc, kVuskNoCore, 1, &reg), kStatusAborted);
+  EXPECT_EQ(bc->services.registerRead(bc, 1, 1, &reg), kStatusAborted);
+  EXPECT_EQ(bc->services.registerWrite(bc, 1, 2), kStatusAborted);
+  EXPECT_EQ(bc->services.memoryRead(bc, 4, 0x100, 1, 4, bytes), kStatusAborted);
+  EXPECT_EQ(bc->services.memoryWrite(bc, 4, 0x100, 1, 4, bytes), kStatusAborted);
+  EXPECT_EQ(bc->services.memoryPrefetch(bc, 4, 0x100, 1, 4, 0), kStatusAborted);
   EXPECT_TRUE(gRequests.empty());
 
+  // A nested call shares the entry: its answers reach the host as its own
+  // release ends it (the handler reports them right after), while what the
+  // host's handler set for the call it serves stays.
   BridgeContext* nested = BridgeAcquire(host);
+  ASSERT_EQ(nested, bc);
+  VuskInfoSet(&host->info, kInfoShowObjectNumber, true);
+  host->info.versionRequired = 7;
+  nested->info.kernelInPhysicalAddress = true;
+  nested->info.pageSize = 4096;
   nested->info.reserved = 9;
   BridgeRelease(nested);
-  EXPECT_EQ(host->info.reserved, 5u);
-  BridgeRelease(bc);
+  EXPECT_TRUE(VuskInfoHas(&host->info, kInfoKernelInPhysicalAddress));
+  EXPECT_EQ(host->info.pageSize, 4096u);
   EXPECT_EQ(host->info.reserved, 9u);
+  EXPECT_TRUE(VuskInfoHas(&host->info, kInfoShowObjectNumber));
+  EXPECT_EQ(host->info.versionRequired, 7u);
+  EXPECT_EQ(bc->host, host) << "the outer call still holds the entry";
+  BridgeRelease(bc);
   EXPECT_EQ(bc->host, nullptr);
+  EXPECT_TRUE(VuskInfoHas(&host->info, kInfoShowObjectNumber));
 
-  BridgeRelease(bc);  // an extra release of a free entry changes nothing
   BridgeContext outsider{};
-  BridgeRelease(&outsider);
+  BridgeRelease(&outsider);  // not a pool entry: ignored
+  EXPECT_EQ(BridgeUseCount(0), 0);
+}
+
+// The host's cores reach the logic in the entry's settings, as a copy of
+// its own: a TargetInit served during the call replaces the context's list.
+TEST_F(BridgePool, EntryKeepsItsOwnCopyOfTheHostCores) {
+  VUSK_ServiceCntx* host = contexts[0];
+  host->coreCount = 2;
+  host->coreIdList = static_cast<uint64_t*>(PortAllocZero(2, sizeof(uint64_t)));
+  host->coreIdList[0] = 1;
+  host->coreIdList[1] = 2;
+  BridgeContext* bc = BridgeAcquire(host);
+  ASSERT_NE(bc, nullptr);
+  ASSERT_NE(bc->settings.coreIdList, nullptr);
+  EXPECT_NE(bc->settings.coreIdList, host->coreIdList);
+  PortFree(host->coreIdList);  // as a nested TargetInit of one core does
+  host->coreIdList = nullptr;
+  host->coreCount = 1;
+  EXPECT_EQ(bc->settings.coreCount, 2u);
+  EXPECT_EQ(bc->settings.coreIdList[1], 2u);
+  BridgeRelease(bc);
+  EXPECT_EQ(bc->settings.coreIdList, nullptr) << "freed with the entry";
+
+  bc = BridgeAcquire(host);
+  EXPECT_EQ(bc->settings.coreCount, 1u);
+  EXPECT_EQ(bc->settings.coreIdList, nullptr) << "one core: no list";
+  BridgeRelease(bc);
+}
+
+// A release without its acquire breaks the pool's count: debug builds stop
+// there, others ignore it.
+TEST_F(BridgePool, ReleaseOfAFreeEntryIsABrokenInvariant) {
+  BridgeContext* bc = BridgeAcquire(contexts[0]);
+  BridgeRelease(bc);
+  EXPECT_DEBUG_DEATH(BridgeRelease(bc), "");
   EXPECT_EQ(BridgeUseCount(0), 0);
 }
 
@@ -122,7 +170,7 @@ TEST_F(BridgePool, ServicesSendTheirFixedArguments) {
   BridgeContext* bc = BridgeAcquire(contexts[0]);
   uint32_t value = 0;
   inRegisterRead = 1;
-  bc->services.registerRead(bc, 13, &value);
+  bc->services.registerRead(bc, kVuskNoCore, 13, &value);
   inRegisterRead = 0;
   bc->services.threadRegisterRead(bc, 0x5000, 2, &value);
   bc->services.commandExec(bc, "info");

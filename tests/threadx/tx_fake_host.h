@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "os_aware/interface/vusk_context.h"
@@ -32,32 +33,31 @@ class FakeHost {
     bc.services.commandExecOutput = CommandExecOutput;
     bc.services.symbolLookup = SymbolLookup;
     bc.services.messageDisplay = MessageDisplay;
-    host.coreCount = 1;
+    bc.settings.coreCount = 1;
   }
-  ~FakeHost() {
-    PortFree(host.coreIdList);
-    current_ = nullptr;
-  }
+  ~FakeHost() { current_ = nullptr; }
 
   // Answers for requests whose text contains match.
   void Number(const std::string& match, uint64_t number, int times = -1) {
-    rules.push_back({match, kTxOk, number, {}, times});
+    rules.push_back({match, kStatusOk, number, {}, times});
   }
   void Text(const std::string& match, const std::string& text, int times = -1) {
-    rules.push_back({match, kTxOk, 0, text, times});
+    rules.push_back({match, kStatusOk, 0, text, times});
   }
-  void Fail(const std::string& match, int times = -1) { rules.push_back({match, kTxFailed, 0, {}, times}); }
+  void Fail(const std::string& match, int times = -1) { rules.push_back({match, kStatusFailed, 0, {}, times}); }
 
+  // The host's core ids, as the bridge copies them into its settings.
   void SetCores(std::vector<uint64_t> ids) {
-    host.coreCount = ids.size();
-    host.coreIdList = static_cast<uint64_t*>(PortAllocZero(ids.size(), sizeof(uint64_t)));
-    for (size_t i = 0; i < ids.size(); i++) host.coreIdList[i] = ids[i];
+    coreIds = std::move(ids);
+    bc.settings.coreCount = coreIds.size();
+    bc.settings.coreIdList = coreIds.data();
   }
 
   std::string Last() const { return sent.empty() ? "(none)" : sent.back(); }
 
   BridgeContext bc{};
   VUSK_ServiceCntx host{};
+  std::vector<uint64_t> coreIds;
   std::vector<FakeRule> rules;
   std::vector<std::string> sent;  // "eval: ...", "string: ...", "command: ...", "lookup: ...", "message: ..."
 
@@ -74,37 +74,38 @@ class FakeHost {
 
   static int ExpressionEval(BridgeContext*, const char* expression, VuskValue* value) {
     FakeRule* rule = Find("eval", expression);
-    if (!rule) return kTxFailed;
-    if (rule->status == kTxOk && value) VuskValueStoreInteger(value, rule->number);
+    if (!rule) return kStatusFailed;
+    if (rule->status == kStatusOk && value) VuskValueStoreInteger(value, rule->number);
     return rule->status;
   }
 
   static int StringEval(BridgeContext*, const char* input, char** text) {
     FakeRule* rule = Find("string", input);
-    if (!rule) return kTxFailed;
-    if (rule->status == kTxOk) *text = PortStrdup(rule->text.c_str());
+    if (!rule) return kStatusFailed;
+    if (rule->status == kStatusOk) *text = PortStrdup(rule->text.c_str());
     return rule->status;
   }
 
   static int CommandExecOutput(BridgeContext*, const char* command, int32_t, char** output) {
     FakeRule* rule = Find("command", command);
-    if (!rule) return kTxFailed;
-    if (rule->status == kTxOk) *output = PortStrdup(rule->text.c_str());
+    if (!rule) return kStatusFailed;
+    if (rule->status == kStatusOk) *output = PortStrdup(rule->text.c_str());
     return rule->status;
   }
 
   static int SymbolLookup(BridgeContext*, const char* name, uint64_t* address, int32_t*) {
     FakeRule* rule = Find("lookup", name);
-    if (!rule) return kTxFailed;
+    if (!rule) return kStatusFailed;
     if (address) *address = rule->number;
     return rule->status;
   }
 
-  static int MessageDisplay(BridgeContext*, int32_t messageType, const char* format, va_list args) {
+  __attribute__((format(printf, 3, 0))) static int MessageDisplay(BridgeContext*, int32_t messageType,
+                                                                  const char* format, va_list args) {
     char text[512];
     vsnprintf(text, sizeof text, format, args);
     current_->sent.push_back("message " + std::to_string(messageType) + ": " + text);
-    return kTxOk;
+    return kStatusOk;
   }
 
   static inline FakeHost* current_ = nullptr;
