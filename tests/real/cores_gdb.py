@@ -26,8 +26,12 @@ Run by cores_test.py (environment: VUSK_REAL_TARGET). Prints one
 import os
 import re
 import struct
+import sys
 
 import gdb
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from shown import shown_registers  # noqa: E402
 
 TARGET = os.environ["VUSK_REAL_TARGET"]
 
@@ -114,16 +118,6 @@ def threads_table():
         cells = [line[a:b].strip() for a, b in zip(starts, starts[1:] + [len(line) + 1])]
         rows[int(cells[1], 16)] = dict(zip(headings, cells))
     return rows
-
-
-def shown_registers(address):
-    text = gdb.execute("threadx registers 0x%x" % address, to_string=True)
-    shown = {}
-    for line in text.splitlines()[1:]:
-        parts = line.split()
-        if len(parts) >= 2:
-            shown[parts[0]] = None if parts[1] == "<unavailable>" else int(parts[1], 16)
-    return shown
 
 
 # ---- what plain GDB reads -------------------------------------------------------

@@ -16,7 +16,6 @@ VUSK_PLUGIN. Exits 77 (skipped) when the kernels or QEMU are not here.
 import json
 import os
 import sys
-import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -51,29 +50,5 @@ def check_cores_given(target, record):
     return problems
 
 
-def main():
-    name, opt = sys.argv[1], sys.argv[2]
-    plugin = os.environ.get("VUSK_PLUGIN") or os.path.join(targets.SOURCE, "build", "vusk_threadx")
-    target = targets.find(name)
-    reason = target.missing()
-    if reason:
-        print("SKIP: %s" % reason)
-        return targets.SKIP
-    with tempfile.TemporaryDirectory(prefix="vusk_cores_") as scratch:
-        env = dict(os.environ, VUSK_REAL_TARGET=name)
-        run = targets.checked_session(target, "scenario-%s.elf" % opt, plugin, CHECKER, scratch, env)
-        problems = check_cores_given(target, run.record) if os.path.exists(run.record) else ["no record"]
-    for line in run.notable_lines() + ["FAIL: " + p for p in problems]:
-        print(line)
-    if run.summary is None:
-        print(run.output[-3000:])
-        print("FAIL: the check did not finish")
-        return 1
-    print(run.summary)
-    if run.playback_status is not None:
-        print("playback: status %d, %s" % (run.playback_status, run.playback_text))
-    return 0 if run.passed() and not problems else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(targets.checked_main(sys.argv, CHECKER, record_problems=check_cores_given))

@@ -13,8 +13,12 @@ import collections
 import os
 import re
 import struct
+import sys
 
 import gdb
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from shown import shown_registers  # noqa: E402
 
 TARGET = os.environ["VUSK_REAL_TARGET"]
 OPT = os.environ["VUSK_REAL_OPT"]
@@ -84,17 +88,6 @@ def threads():
         if thread == first:
             break
     return found
-
-
-def shown_registers(address):
-    """name -> int, or None for <unavailable>, as `threadx registers` shows them."""
-    text = gdb.execute("threadx registers 0x%x" % address, to_string=True)
-    shown = {}
-    for line in text.splitlines()[1:]:
-        parts = line.split()
-        if len(parts) >= 2:
-            shown[parts[0]] = None if parts[1] == "<unavailable>" else int(parts[1], 16)
-    return shown
 
 
 def saved_registers(name, stack_ptr):

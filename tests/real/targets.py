@@ -207,3 +207,33 @@ def checked_session(target, elf_name, plugin, checker, scratch, env=None):
         session.playback_status = played.returncode
         session.playback_text = (played.stdout + played.stderr).strip()
     return session
+
+
+def checked_main(argv, checker, env=None, record_problems=None):
+    """The body of a checker test (`TEST TARGET OPT`): runs checked_session
+    on scenario-OPT.elf with the plugin of $VUSK_PLUGIN, prints what the
+    checker reported and, when record_problems is given, what it finds wrong
+    in the record; returns the exit status (SKIP when the target cannot run)."""
+    name, opt = argv[1], argv[2]
+    plugin = os.environ.get("VUSK_PLUGIN") or os.path.join(SOURCE, "build", "vusk_threadx")
+    target = find(name)
+    reason = target.missing()
+    if reason:
+        print("SKIP: %s" % reason)
+        return SKIP
+    with tempfile.TemporaryDirectory(prefix="vusk_real_") as scratch:
+        run_env = dict(os.environ, VUSK_REAL_TARGET=name, VUSK_REAL_OPT=opt, **(env or {}))
+        run = checked_session(target, "scenario-%s.elf" % opt, plugin, checker, scratch, run_env)
+        problems = []
+        if record_problems:
+            problems = record_problems(target, run.record) if os.path.exists(run.record) else ["no record"]
+    for line in run.notable_lines() + ["FAIL: " + p for p in problems]:
+        print(line)
+    if run.summary is None:
+        print(run.output[-3000:])
+        print("FAIL: the check did not finish")
+        return 1
+    print(run.summary)
+    if run.playback_status is not None:
+        print("playback: status %d, %s" % (run.playback_status, run.playback_text))
+    return 0 if run.passed() and not problems else 1
