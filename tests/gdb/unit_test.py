@@ -317,6 +317,38 @@ class FakeListSession:
         return [method for method, _ in self.calls]
 
 
+class FakeKernelDebugger(FakeDebugger):
+    """A created list of control blocks {address: (name or None, next)}
+    read straight from memory; names are strings at 0x9000 + address."""
+
+    def __init__(self, blocks, first, count=None, unreadable=()):
+        super().__init__()
+        self.blocks, self.first, self.unreadable = blocks, first, unreadable
+        self.count = len(blocks) if count is None else count
+        self.names = {0x9000 + a: name for a, (name, _) in blocks.items() if name is not None}
+
+    def template_target(self):
+        debugger = self
+
+        class Strings(FakeTarget):
+            def c_string(self, address, limit):
+                if address in debugger.unreadable:
+                    raise TemplateError("Cannot access memory at address 0x%x" % address)
+                return debugger.names[address]
+        return Strings({})
+
+    def evaluate(self, expression):
+        if expression == "_tx_thread_created_count":
+            return self.count
+        if expression == "_tx_thread_created_ptr":
+            return self.first
+        address = int(expression.split(")")[1].strip(" )"), 16)
+        name, following = self.blocks[address]
+        if expression.endswith("->tx_thread_name"):
+            return 0x9000 + address if name is not None else 0
+        return following
+
+
 class Walks(unittest.TestCase):
     SEMAPHORES = catalogue.KINDS[2]
 
@@ -351,6 +383,24 @@ class Walks(unittest.TestCase):
         for text, address in (("0x1F", 0x1F), (" 0X20 ", 0x20), ("4096", 4096), ("0", 0), ("-1", None),
                               ("0x", None), ("twin", None), ("1e3", None), ("", None)):
             self.assertEqual(views.address_argument(text), address, text)
+
+    def test_names_read_from_the_control_blocks_without_the_plugin(self):
+        # The first of two names; an unnamed thread is left to its address;
+        # the circular list ends where it began, or after the count.
+        blocks = {0x10: ("main", 0x20), 0x20: ("twin", 0x30), 0x30: ("twin", 0x40), 0x40: (None, 0x10)}
+        self.assertEqual(views.thread_names_in_blocks(FakeKernelDebugger(blocks, 0x10)), {"main": 0x10, "twin": 0x20})
+        self.assertEqual(views.thread_names_in_blocks(FakeKernelDebugger(blocks, 0x10, count=9)),
+                         {"main": 0x10, "twin": 0x20})
+        self.assertEqual(views.thread_names_in_blocks(FakeKernelDebugger(blocks, 0x10, count=1)), {"main": 0x10})
+        self.assertIsNone(views.thread_names_in_blocks(FakeKernelDebugger(blocks, 0x10, unreadable=(0x9020,))))
+
+    def test_a_name_not_in_the_blocks_is_looked_for_as_the_table_shows_it(self):
+        blocks = {0x10: ("main", 0x10)}
+        session = FakeListSession({(0, None, None): [["main", "0x10"], ["shown otherwise", "0x50"]]})
+        session.debugger = FakeKernelDebugger(blocks, 0x10)
+        self.assertEqual(views.thread_by_name(session, "main"), 0x10)
+        self.assertEqual(session.calls, [])
+        self.assertEqual(views.thread_by_name(session, "shown otherwise"), 0x50)
 
     def test_a_fault_in_the_middle_still_closes_the_walk_and_is_reported(self):
         session = FakeListSession({(7, None, None): [["m1"], ["m2"], ["m3"]]}, fail_next_at=2)

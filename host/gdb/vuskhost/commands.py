@@ -236,10 +236,12 @@ class Extension:
                                lambda: max(1, self.settings.timeout.value or DEFAULT_TIMEOUT_SECONDS),
                                self.settings.target_params, gdb.write)
         self._register_commands()
-        # Thread names to addresses as the plugin listed them at this stop
-        # (threadx registers NAME); None until asked, and again whenever the
-        # target may have changed.
+        # Thread names to addresses at this stop (threadx registers NAME):
+        # read from the control blocks, or as the plugin listed them when
+        # names_from_plugin; None until asked, and again whenever the target
+        # may have changed.
         self.thread_names = None
+        self.names_from_plugin = False
         for event in (gdb.events.stop, gdb.events.cont, gdb.events.memory_changed, gdb.events.inferior_call,
                       gdb.events.exited, gdb.events.new_objfile, gdb.events.clear_objfiles):
             event.connect(lambda event: self.forget_target_state())
@@ -361,8 +363,15 @@ class Extension:
         monitor command, non-stop mode), and the names listed again if not."""
         for _ in range(2):
             if self.thread_names is None:
-                self.thread_names = views.thread_names(self.session)
+                self.thread_names = views.thread_names_in_blocks(self.debugger) or {}
+                self.names_from_plugin = False
             address = self.thread_names.get(name)
+            if address is None and not self.names_from_plugin:
+                # Perhaps a name the table shows otherwise than the kernel
+                # keeps it: the table's names, as the plugin lists them.
+                self.thread_names = views.thread_names(self.session)
+                self.names_from_plugin = True
+                address = self.thread_names.get(name)
             if address is None or _thread_bears_name(address, name, self.debugger.template_target()):
                 return address
             self.thread_names = None

@@ -9,6 +9,7 @@ are what the tool writes as JSON.
 
 from . import catalogue
 from .services import DebuggerError
+from .template import MAX_STRING_CHARS, TemplateError
 from .session import CONTEXT_HANDLE, PluginError
 from .wire import from_wire
 
@@ -129,9 +130,37 @@ def thread_names(session):
     return names
 
 
+def thread_names_in_blocks(debugger):
+    """{name: control block address} of the named threads, read straight
+    from the kernel's created list (the first of two threads with one name
+    kept), or None when the list cannot be read. No plugin request is made:
+    a thread's name in the threads table is this string, so a name found
+    here needs no walk through the plugin, which costs a round trip per
+    thread and column. A name not found may still be one the table shows
+    otherwise (thread_names has the table's)."""
+    names = {}
+    try:
+        count = debugger.evaluate("_tx_thread_created_count")
+        first = thread = debugger.evaluate("_tx_thread_created_ptr")
+        for _ in range(min(count, catalogue.MAX_OBJECTS)):
+            if thread == 0:
+                break
+            block = "((struct %s *) 0x%x)" % (THREAD_STRUCT, thread)
+            pointer = debugger.evaluate(block + "->tx_thread_name")
+            if pointer:
+                names.setdefault(debugger.template_target().c_string(pointer, MAX_STRING_CHARS), thread)
+            thread = debugger.evaluate(block + "->tx_thread_created_next")
+            if thread == first:
+                break
+    except (DebuggerError, TemplateError):
+        return None
+    return names
+
+
 def thread_by_name(session, name):
     """The address of the thread of that name, or None."""
-    return thread_names(session).get(name)
+    address = (thread_names_in_blocks(session.debugger) or {}).get(name)
+    return address if address is not None else thread_names(session).get(name)
 
 
 def address_argument(text):
