@@ -24,6 +24,9 @@ import time
 
 import gdb
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "real"))
+import kernel_truth  # noqa: E402
+
 RUNS = int(os.environ.get("VUSK_BENCH_RUNS", "10"))
 LOG = os.environ.get("VUSK_BENCH_LOG", "")
 REGISTER_THREAD = "sleeper"
@@ -31,15 +34,9 @@ THREAD_ID = 0x54485244
 # "Suspended on" by thread state: the object type its control block points to.
 WAIT_TYPES = {5: "TX_QUEUE", 6: "TX_SEMAPHORE", 7: "TX_EVENT_FLAGS_GROUP", 8: "TX_BLOCK_POOL",
               9: "TX_BYTE_POOL", 13: "TX_MUTEX"}
-# Kind command -> (created list, field prefix, figure fields), as the tables show them.
-OBJECTS = {
-    "semaphores": ("semaphore", "tx_semaphore", ("count",)),
-    "queues": ("queue", "tx_queue", ("message_size", "enqueued", "capacity")),
-    "event-flags": ("event_flags", "tx_event_flags_group", ("current",)),
-    "block-pools": ("block_pool", "tx_block_pool", ("block_size", "total", "available")),
-    "byte-pools": ("byte_pool", "tx_byte_pool", ("size", "available")),
-    "mutexes": ("mutex", "tx_mutex", ("original_priority", "ownership_count")),
-}
+# Kind command -> (created list, field prefix, figure fields), as the
+# real-kernel tests read them.
+OBJECTS = kernel_truth.KINDS
 FRAME_WORDS = 17          # a Cortex-M integer frame: EXC_RETURN, r4-r11, r0-r3, r12, lr, pc, xpsr
 
 
