@@ -9,8 +9,8 @@ are what the tool writes as JSON.
 
 from . import catalogue
 from .services import DebuggerError
-from .template import MAX_STRING_CHARS, TemplateError
 from .session import CONTEXT_HANDLE, PluginError
+from .template import MAX_STRING_CHARS, TemplateError
 from .wire import from_wire
 
 NO_VALUE = "<unavailable>"
